@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "run_command.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+const std::string name = "traffic_rate";
+const std::string start_label = euc_kr("시작트래픽");
+const std::string end_label = euc_kr("종료트래픽");
+const std::string interval_label = euc_kr("간격(초단위)");
+
+Outcome usage(const std::string &shown_name)
+{
+	return {shown_name + " " + start_label + " " + end_label + " " +
+	                interval_label + "\n",
+	        "", 0};
+}
+
+Outcome rate(const std::string &value)
+{
+	return {value + "\n", "", 0};
+}
+
+Outcome failure(const std::string &message)
+{
+	return {"", message + "\n", 1};
+}
+
+Outcome not_a_number(const std::string &label)
+{
+	return failure(name + ": " + label + ": " + euc_kr("숫자가 아닙니다"));
+}
+
+const Outcome zero_interval = failure(name + ": " + interval_label + ": " +
+                                      euc_kr("0보다 커야 합니다"));
+const Outcome cannot_write =
+        failure(name + ": " + euc_kr("표준 출력에 쓸 수 없습니다"));
+
+struct Case {
+	Args operands;
+	Outcome expected;
+};
+
+void check_all(const std::vector<Case> &cases)
+{
+	for (const Case &c : cases) {
+		Args argv{name};
+		argv.insert(argv.end(), c.operands.begin(), c.operands.end());
+		EXPECT_EQ(run(argv), c.expected)
+		        << "operands: " << testing::PrintToString(c.operands);
+	}
+}
+
+TEST(Rate, IsTheWrappingDifferenceOverIntervalTimes128)
+{
+	check_all({
+	        {{"0", "128", "1"}, rate("1")},
+	        {{"0", "127", "1"}, rate("0")},
+	        {{"0", "1000", "1"}, rate("7")},
+	        {{"100", "1380", "10"}, rate("1")},
+	        {{"0", "1280000", "10"}, rate("1000")},
+	        {{"7", "7", "1"}, rate("0")},
+	        {{"4294967295", "4294967295", "33554431"}, rate("0")},
+	        {{"0", "4294967295", "1"}, rate("33554431")},
+	        // A 32-bit counter that wrapped between the readings.
+	        {{"4294967000", "296", "1"}, rate("4")},
+	        {{"1", "0", "1"}, rate("33554431")},
+	        // Intervals whose divisor needs more than 32 bits.
+	        {{"0", "4294967295", "33554431"}, rate("1")},
+	        {{"0", "4294967295", "33554432"}, rate("0")},
+	        {{"0", "4294967295", "33554433"}, rate("0")},
+	        {{"0", "4294967295", "4294967295"}, rate("0")},
+	        // Readings of 64-bit counters, before and across 2^64.
+	        {{"4294967296000", "4294968576000", "10"}, rate("1000")},
+	        {{"18446744073709551615", "1279999", "10"}, rate("1000")},
+	        {{"1" + std::string(39, '0'), "1" + std::string(35, '0') + "1280",
+	          "1"},
+	         rate("10")},
+	});
+}
+
+TEST(Rate, OperandTextIsReadLikeScanfUnsigned)
+{
+	check_all({
+	        {{"0", " \t\n\v\f\r1280", "1"}, rate("10")},
+	        {{"0", "+1280", "1"}, rate("10")},
+	        {{"0", "1280abc", "1"}, rate("10")},
+	        {{"0", "1280.9", "1"}, rate("10")},
+	        {{"0", "1280 1", "1"}, rate("10")},
+	        {{"0", "1280\xb0\xa1", "1"}, rate("10")},
+	        {{"0", "01280", "1"}, rate("10")},
+	        {{"0", "0x1280", "1"}, rate("0")},
+	        {{"0", "1280000", "010"}, rate("1000")},
+	        {{"0", "1280000", "10e3"}, rate("1000")},
+	        {{"0", "1280000", "+10"}, rate("1000")},
+	        {{"-0", "128", "1"}, rate("1")},
+	        // A minus sign negates modulo 2^32.
+	        {{"-128", "0", "1"}, rate("1")},
+	        {{"-1", "4294967295", "1"}, rate("0")},
+	        {{"0", "-4294967295", "1"}, rate("0")},
+	        {{"0", "-4294967296", "1"}, rate("0")},
+	        {{"0", "-4294967168", "1"}, rate("1")},
+	        {{"0", "1280000", "-4294967286"}, rate("1000")},
+	});
+}
+
+TEST(Operands, WithoutDigitsOrWithZeroIntervalFail)
+{
+	check_all({
+	        {{"", "1", "1"}, not_a_number(start_label)},
+	        {{"1", " \t", "1"}, not_a_number(end_label)},
+	        {{"1", "1", "+"}, not_a_number(interval_label)},
+	        {{"-", "1", "1"}, not_a_number(start_label)},
+	        {{"abc", "1", "1"}, not_a_number(start_label)},
+	        {{"- 5", "1", "1"}, not_a_number(start_label)},
+	        {{"+-5", "1", "1"}, not_a_number(start_label)},
+	        {{"\xb0\xa1" "5", "1", "1"}, not_a_number(start_label)},
+	        {{".5", "1", "1"}, not_a_number(start_label)},
+	        // Only the first bad operand is reported, before any zero
+	        // interval.
+	        {{"a", "b", "c"}, not_a_number(start_label)},
+	        {{"1", "b", "0"}, not_a_number(end_label)},
+	        {{"1", "2", "0"}, zero_interval},
+	        {{"1", "2", "-0"}, zero_interval},
+	        {{"1", "2", "0x10"}, zero_interval},
+	        {{"1", "2", "4294967296"}, zero_interval},
+	        {{"1", "2", "-8589934592"}, zero_interval},
+	});
+}
+
+TEST(Usage, AnyOtherOperandCountPrintsTheUsageLine)
+{
+	check_all({
+	        {{}, usage(name)},
+	        {{"1"}, usage(name)},
+	        {{"--help"}, usage(name)},
+	        {{"1", "2"}, usage(name)},
+	        {{"--", "0", "128", "1"}, usage(name)},
+	        {{"1", "2", "3", "4", "5"}, usage(name)},
+	});
+}
+
+TEST(Usage, NameIsShownAsGivenOrAsTrafficRateWhenEmpty)
+{
+	EXPECT_EQ(run({"/usr/local/bin/traffic_rate"}),
+	          usage("/usr/local/bin/traffic_rate"));
+	EXPECT_EQ(run({"./rate", "1", "1"}), usage("./rate"));
+	EXPECT_EQ(run({"./rate", "x", "1", "1"}),
+	          failure("./rate: " + start_label + ": " +
+	                  euc_kr("숫자가 아닙니다")));
+	EXPECT_EQ(run({}), usage(name));
+	EXPECT_EQ(run({""}), usage(name));
+	EXPECT_EQ(run({"", "1", "1", "0"}), zero_interval);
+}
+
+TEST(Usage, IsTheseEucKrBytes)
+{
+	const std::string bytes = "\x20\xBD\xC3\xC0\xDB\xC6\xAE\xB7\xA1\xC7\xC8"
+	                          "\x20\xC1\xBE\xB7\xE1\xC6\xAE\xB7\xA1\xC7\xC8"
+	                          "\x20\xB0\xA3\xB0\xDD\x28\xC3\xCA\xB4\xDC"
+	                          "\xC0\xA7\x29\x0A";
+	EXPECT_EQ(run({"n"}), (Outcome{"n" + bytes, "", 0}));
+}
+
+TEST(Output, AFailedWriteIsReportedWithStatus1)
+{
+	const struct {
+		Args argv;
+		Stdout to;
+		Outcome expected;
+	} cases[] = {
+	        {{name, "0", "128", "1"}, Stdout::full_device, cannot_write},
+	        {{name, "0", "128", "1"}, Stdout::closed, cannot_write},
+	        {{name}, Stdout::full_device, cannot_write},
+	        {{name}, Stdout::closed, cannot_write},
+	        {{name, "x", "1", "1"}, Stdout::closed,
+	         not_a_number(start_label)},
+	        // A reader that went away ends the command by SIGPIPE.
+	        {{name, "0", "128", "1"}, Stdout::broken_pipe,
+	         Outcome{"", "", 128 + SIGPIPE}},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(run(c.argv, c.to), c.expected)
+		        << testing::PrintToString(c.argv) << " to "
+		        << static_cast<int>(c.to);
+}
+
+} // namespace
