@@ -12,36 +12,11 @@ namespace
 using Args = std::vector<std::string>;
 
 const std::string name = "traffic_rate";
-const std::string start_label = euc_kr("시작트래픽");
-const std::string end_label = euc_kr("종료트래픽");
-const std::string interval_label = euc_kr("간격(초단위)");
-
-Outcome usage(const std::string &shown_name)
-{
-	return {shown_name + " " + start_label + " " + end_label + " " +
-	                interval_label + "\n",
-	        "", 0};
-}
 
 Outcome rate(const std::string &value)
 {
 	return {value + "\n", "", 0};
 }
-
-Outcome failure(const std::string &message)
-{
-	return {"", message + "\n", 1};
-}
-
-Outcome not_a_number(const std::string &label)
-{
-	return failure(name + ": " + label + ": " + euc_kr("숫자가 아닙니다"));
-}
-
-const Outcome zero_interval = failure(name + ": " + interval_label + ": " +
-                                      euc_kr("0보다 커야 합니다"));
-const Outcome cannot_write =
-        failure(name + ": " + euc_kr("표준 출력에 쓸 수 없습니다"));
 
 struct Case {
 	Args operands;
@@ -114,24 +89,24 @@ TEST(Rate, OperandTextIsReadLikeScanfUnsigned)
 TEST(Operands, WithoutDigitsOrWithZeroIntervalFail)
 {
 	check_all({
-	        {{"", "1", "1"}, not_a_number(start_label)},
-	        {{"1", " \t", "1"}, not_a_number(end_label)},
-	        {{"1", "1", "+"}, not_a_number(interval_label)},
-	        {{"-", "1", "1"}, not_a_number(start_label)},
-	        {{"abc", "1", "1"}, not_a_number(start_label)},
-	        {{"- 5", "1", "1"}, not_a_number(start_label)},
-	        {{"+-5", "1", "1"}, not_a_number(start_label)},
-	        {{"\xb0\xa1", "1", "1"}, not_a_number(start_label)},
-	        {{".5", "1", "1"}, not_a_number(start_label)},
+	        {{"", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"1", " \t", "1"}, not_a_number(name, Operand::end)},
+	        {{"1", "1", "+"}, not_a_number(name, Operand::interval)},
+	        {{"-", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"abc", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"- 5", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"+-5", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"\xb0\xa1", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{".5", "1", "1"}, not_a_number(name, Operand::start)},
 	        // Only the first bad operand is reported, before any zero
 	        // interval.
-	        {{"a", "b", "c"}, not_a_number(start_label)},
-	        {{"1", "b", "0"}, not_a_number(end_label)},
-	        {{"1", "2", "0"}, zero_interval},
-	        {{"1", "2", "-0"}, zero_interval},
-	        {{"1", "2", "0x10"}, zero_interval},
-	        {{"1", "2", "4294967296"}, zero_interval},
-	        {{"1", "2", "-8589934592"}, zero_interval},
+	        {{"a", "b", "c"}, not_a_number(name, Operand::start)},
+	        {{"1", "b", "0"}, not_a_number(name, Operand::end)},
+	        {{"1", "2", "0"}, zero_interval(name)},
+	        {{"1", "2", "-0"}, zero_interval(name)},
+	        {{"1", "2", "0x10"}, zero_interval(name)},
+	        {{"1", "2", "4294967296"}, zero_interval(name)},
+	        {{"1", "2", "-8589934592"}, zero_interval(name)},
 	});
 }
 
@@ -153,11 +128,10 @@ TEST(Usage, NameIsShownAsGivenOrAsTrafficRateWhenEmpty)
 	          usage("/usr/local/bin/traffic_rate"));
 	EXPECT_EQ(run({"./rate", "1", "1"}), usage("./rate"));
 	EXPECT_EQ(run({"./rate", "x", "1", "1"}),
-	          failure("./rate: " + start_label + ": " +
-	                  euc_kr("숫자가 아닙니다")));
+	          not_a_number("./rate", Operand::start));
 	EXPECT_EQ(run({}), usage(name));
 	EXPECT_EQ(run({""}), usage(name));
-	EXPECT_EQ(run({"", "1", "1", "0"}), zero_interval);
+	EXPECT_EQ(run({"", "1", "1", "0"}), zero_interval(name));
 }
 
 TEST(Usage, IsTheseEucKrBytes)
@@ -176,13 +150,15 @@ TEST(Output, AFailedWriteIsReportedWithStatus1)
 		Stdout to;
 		Outcome expected;
 	} cases[] = {
-	        {{name, "0", "128", "1"}, Stdout::full_device, cannot_write},
-	        {{name, "0", "128", "1"}, Stdout::closed, cannot_write},
-	        {{name}, Stdout::full_device, cannot_write},
-	        {{name}, Stdout::closed, cannot_write},
+	        {{name, "0", "128", "1"},
+	         Stdout::full_device,
+	         cannot_write(name)},
+	        {{name, "0", "128", "1"}, Stdout::closed, cannot_write(name)},
+	        {{name}, Stdout::full_device, cannot_write(name)},
+	        {{name}, Stdout::closed, cannot_write(name)},
 	        {{name, "x", "1", "1"},
 	         Stdout::closed,
-	         not_a_number(start_label)},
+	         not_a_number(name, Operand::start)},
 	        // A reader that went away ends the command by SIGPIPE.
 	        {{name, "0", "128", "1"},
 	         Stdout::broken_pipe,

@@ -38,28 +38,17 @@ Outcome model(const std::vector<std::string> &argv)
 {
 	const std::string name =
 	        argv.empty() || argv[0].empty() ? "traffic_rate" : argv[0];
-	const std::string labels[] = {euc_kr("시작트래픽"),
-	                              euc_kr("종료트래픽"),
-	                              euc_kr("간격(초단위)")};
 	if (argv.size() != 4)
-		return {name + " " + labels[0] + " " + labels[1] + " " +
-		                labels[2] + "\n",
-		        "", 0};
+		return usage(name);
 	std::uint64_t values[3];
 	for (int i = 0; i < 3; i++) {
 		const auto value = model_value(argv[size_t(i) + 1]);
 		if (!value)
-			return {"",
-			        name + ": " + labels[i] + ": " +
-			                euc_kr("숫자가 아닙니다") + "\n",
-			        1};
+			return not_a_number(name, static_cast<Operand>(i));
 		values[i] = *value;
 	}
 	if (values[2] == 0)
-		return {"",
-		        name + ": " + labels[2] + ": " +
-		                euc_kr("0보다 커야 합니다") + "\n",
-		        1};
+		return zero_interval(name);
 	const std::uint64_t difference =
 	        (values[1] + two_to_32 - values[0]) % two_to_32;
 	return {std::to_string(difference / (values[2] * 128)) + "\n", "", 0};

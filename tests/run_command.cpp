@@ -65,6 +65,39 @@ std::string escaped(const std::string &bytes)
 	return text;
 }
 
+std::string euc_kr(const std::string &utf8)
+{
+	const iconv_t converter = iconv_open("EUC-KR", "UTF-8");
+	if (converter == reinterpret_cast<iconv_t>(-1))
+		check(-1, "iconv_open EUC-KR");
+	std::string in = utf8;
+	std::string result(in.size() * 2, '\0');
+	char *from = in.data();
+	char *to = result.data();
+	size_t from_left = in.size();
+	size_t to_left = result.size();
+	const size_t converted =
+	        iconv(converter, &from, &from_left, &to, &to_left);
+	iconv_close(converter);
+	if (converted == static_cast<size_t>(-1))
+		check(-1, "iconv");
+	result.resize(result.size() - to_left);
+	return result;
+}
+
+const std::string &label(Operand operand)
+{
+	static const std::string labels[] = {euc_kr("시작트래픽"),
+	                                     euc_kr("종료트래픽"),
+	                                     euc_kr("간격(초단위)")};
+	return labels[static_cast<int>(operand)];
+}
+
+Outcome failure(const std::string &name, const std::string &message)
+{
+	return {"", name + ": " + message + "\n", 1};
+}
+
 } // namespace
 
 std::ostream &operator<<(std::ostream &os, const Outcome &outcome)
@@ -135,22 +168,25 @@ Outcome run(const std::vector<std::string> &argv, Stdout to)
 	return outcome;
 }
 
-std::string euc_kr(const std::string &utf8)
+Outcome usage(const std::string &name)
 {
-	const iconv_t converter = iconv_open("EUC-KR", "UTF-8");
-	if (converter == reinterpret_cast<iconv_t>(-1))
-		check(-1, "iconv_open EUC-KR");
-	std::string in = utf8;
-	std::string result(in.size() * 2, '\0');
-	char *from = in.data();
-	char *to = result.data();
-	size_t from_left = in.size();
-	size_t to_left = result.size();
-	const size_t converted =
-	        iconv(converter, &from, &from_left, &to, &to_left);
-	iconv_close(converter);
-	if (converted == static_cast<size_t>(-1))
-		check(-1, "iconv");
-	result.resize(result.size() - to_left);
-	return result;
+	return {name + " " + label(Operand::start) + " " + label(Operand::end) +
+	                " " + label(Operand::interval) + "\n",
+	        "", 0};
+}
+
+Outcome not_a_number(const std::string &name, Operand operand)
+{
+	return failure(name, label(operand) + ": " + euc_kr("숫자가 아닙니다"));
+}
+
+Outcome zero_interval(const std::string &name)
+{
+	return failure(name, label(Operand::interval) + ": " +
+	                             euc_kr("0보다 커야 합니다"));
+}
+
+Outcome cannot_write(const std::string &name)
+{
+	return failure(name, euc_kr("표준 출력에 쓸 수 없습니다"));
 }

@@ -1,4 +1,5 @@
-// Runs the command under test as a separate process, as a shell would.
+// Runs the command under test as a separate process, as a shell would, and
+// says what it should write.
 #pragma once
 
 #include <ostream>
@@ -22,5 +23,10 @@ std::ostream &operator<<(std::ostream &os, const Outcome &outcome);
 // argv is the whole argument vector, name included; it may be empty.
 Outcome run(const std::vector<std::string> &argv, Stdout to = Stdout::pipe);
 
-// The EUC-KR bytes of a UTF-8 text.
-std::string euc_kr(const std::string &utf8);
+// What the command should write when called under this name.  The Korean
+// texts are converted from UTF-8 here rather than copied from the command.
+enum class Operand { start, end, interval };
+Outcome usage(const std::string &name);
+Outcome not_a_number(const std::string &name, Operand operand);
+Outcome zero_interval(const std::string &name);
+Outcome cannot_write(const std::string &name);
