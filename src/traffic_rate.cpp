@@ -21,6 +21,10 @@
 // 0보다 커야 합니다: must be greater than 0.
 #define NOT_POSITIVE                                                           \
 	"0\xba\xb8\xb4\xd9 \xc4\xbf\xbe\xdf \xc7\xd5\xb4\xcf\xb4\xd9"
+// 종료트래픽: 시작트래픽보다 작습니다: end traffic: smaller than start traffic.
+#define END_BELOW_START                                                        \
+	END_LABEL ": " START_LABEL                                             \
+	          "\xba\xb8\xb4\xd9 \xc0\xdb\xbd\xc0\xb4\xcf\xb4\xd9"
 // 표준 출력에 쓸 수 없습니다: cannot write to standard output.
 #define CANNOT_WRITE                                                           \
 	"\xc7\xa5\xc1\xd8 \xc3\xe2\xb7\xc2\xbf\xa1 \xbe\xb5 \xbc\xf6 "         \
@@ -37,11 +41,12 @@ static int is_digit(char c)
 }
 
 // Reads blanks, one optional sign and a run of decimal digits, and ignores
-// whatever follows.  Any number of digits is accepted: accumulating in 32-bit
-// unsigned arithmetic keeps exactly the value modulo 2^32, which is what a
-// 64-bit counter's reading is worth against the wrapping difference below.
-// Returns 0 when no digit follows the blanks and sign.
-static int parse_operand(const char *text, uint32_t *value)
+// whatever follows.  The run may have any number of digits: *value is its
+// value modulo 2^64, negated modulo 2^64 after a minus sign, and so also
+// modulo 2^32 once cut to 32 bits.  *wide says whether the run's exact value
+// exceeds 2^32 - 1, that is, whether the text is a reading of a counter wider
+// than 32 bits.  Returns 0 when no digit follows the blanks and sign.
+static int parse_operand(const char *text, uint64_t *value, int *wide)
 {
 	while (is_blank(*text))
 		text++;
@@ -50,17 +55,22 @@ static int parse_operand(const char *text, uint32_t *value)
 		text++;
 	if (!is_digit(*text))
 		return 0;
-	uint32_t magnitude = 0;
-	for (; is_digit(*text); text++)
-		magnitude = magnitude * 10 + (uint32_t)(*text - '0');
+	uint64_t magnitude = 0;
+	*wide = 0;
+	// The exact value first exceeds 2^32 - 1 at less than ten times that,
+	// long before the 64-bit sum can wrap, and the flag stays set after.
+	for (; is_digit(*text); text++) {
+		magnitude = magnitude * 10 + (uint64_t)(*text - '0');
+		*wide |= magnitude > UINT32_MAX;
+	}
 	*value = negative ? 0 - magnitude : magnitude;
 	return 1;
 }
 
 static int read_operand(const char *name, const char *text, const char *label,
-                        uint32_t *value)
+                        uint64_t *value, int *wide)
 {
-	if (parse_operand(text, value))
+	if (parse_operand(text, value, wide))
 		return 1;
 	fprintf(stderr, "%s: %s: " NOT_A_NUMBER "\n", name, label);
 	return 0;
@@ -91,29 +101,46 @@ int main(int argc, char *argv[])
 		return finish_output(name);
 	}
 
-	uint32_t start = 0;
-	uint32_t end = 0;
-	uint32_t interval = 0;
-	if (!read_operand(name, argv[1], START_LABEL, &start) ||
-	    !read_operand(name, argv[2], END_LABEL, &end) ||
-	    !read_operand(name, argv[3], INTERVAL_LABEL, &interval))
+	uint64_t start = 0;
+	uint64_t end = 0;
+	uint64_t interval_text = 0;
+	int start_wide = 0;
+	int end_wide = 0;
+	int interval_wide = 0;
+	if (!read_operand(name, argv[1], START_LABEL, &start, &start_wide) ||
+	    !read_operand(name, argv[2], END_LABEL, &end, &end_wide) ||
+	    !read_operand(name, argv[3], INTERVAL_LABEL, &interval_text,
+	                  &interval_wide))
 		return 1;
+	const uint32_t interval = (uint32_t)interval_text;
 	if (interval == 0) {
 		fprintf(stderr, "%s: " INTERVAL_LABEL ": " NOT_POSITIVE "\n",
 		        name);
 		return 1;
 	}
 
-	// Unsigned subtraction wraps modulo 2^32, so a 32-bit counter that
-	// passed its maximum once between the readings still gives the true
-	// difference.
-	const uint32_t difference = end - start;
+	uint64_t difference = 0;
+	if (start_wide || end_wide) {
+		// A counter wider than 32 bits: Linux keeps its byte counters
+		// in 64 bits, which take decades to wrap even at 100 Gbit/s,
+		// so an end below the start means the counter was reset.
+		if (end < start) {
+			fprintf(stderr, "%s: " END_BELOW_START "\n", name);
+			return 1;
+		}
+		difference = end - start;
+	} else {
+		// Unsigned subtraction wraps modulo 2^32, so a 32-bit counter
+		// that passed its maximum once between the readings still
+		// gives the true difference.
+		difference = (uint32_t)end - (uint32_t)start;
+	}
 	// Bytes to kilobits is * 8 / 1024, that is / 128.  The divisor is
 	// formed in 64 bits: interval * 128 overflows 32 bits from 2^25 seconds
 	// on, and a wrapped divisor would print a rate many times too large.
 	const uint64_t divisor = (uint64_t)interval * 128;
-	const uint32_t rate = (uint32_t)(difference / divisor);
+	const uint64_t rate = difference / divisor;
 
-	printf("%" PRIu32 "\n", rate);
+	printf("%" PRIu64 "\n", rate);
 	return finish_output(name);
 }

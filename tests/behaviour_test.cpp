@@ -52,12 +52,20 @@ TEST(Rate, IsTheWrappingDifferenceOverIntervalTimes128)
 	        {{"0", "4294967295", "33554432"}, rate("0")},
 	        {{"0", "4294967295", "33554433"}, rate("0")},
 	        {{"0", "4294967295", "4294967295"}, rate("0")},
-	        // Readings of 64-bit counters, before and across 2^64.
-	        {{"4294967296000", "4294968576000", "10"}, rate("1000")},
-	        {{"18446744073709551615", "1279999", "10"}, rate("1000")},
+	        // A reading above 2^32 - 1 is of a wider counter: both readings
+	        // are then taken modulo 2^64, and the difference is not
+	        // wrapped.
+	        {{"123456789012", "135956789012", "10"}, rate("9765625")},
+	        {{"5000000000000", "5012500000000", "1"}, rate("97656250")},
+	        {{"4000000000", "9000000000", "1"}, rate("39062500")},
+	        {{"0", "4294967296", "1"}, rate("33554432")},
+	        {{"0", "18446744073709551615", "1"},
+	         rate("144115188075855871")},
 	        {{"1" + std::string(39, '0'),
 	          "1" + std::string(35, '0') + "1280", "1"},
 	         rate("10")},
+	        // The interval stays a 32-bit operand: 4294967297 is 1.
+	        {{"0", "5000000000000", "4294967297"}, rate("39062500000")},
 	});
 }
 
@@ -80,13 +88,15 @@ TEST(Rate, OperandTextIsReadLikeScanfUnsigned)
 	        {{"-128", "0", "1"}, rate("1")},
 	        {{"-1", "4294967295", "1"}, rate("0")},
 	        {{"0", "-4294967295", "1"}, rate("0")},
-	        {{"0", "-4294967296", "1"}, rate("0")},
+	        {{"0", "-4294967296", "1"}, rate("144115188042301440")},
+	        // Leading zeros do not make a reading wide.
+	        {{"1", "-00000000000000000001", "1"}, rate("33554431")},
 	        {{"0", "-4294967168", "1"}, rate("1")},
 	        {{"0", "1280000", "-4294967286"}, rate("1000")},
 	});
 }
 
-TEST(Operands, WithoutDigitsOrWithZeroIntervalFail)
+TEST(Operands, WithoutDigitsZeroIntervalOrWideCounterResetFail)
 {
 	check_all({
 	        {{"", "1", "1"}, not_a_number(name, Operand::start)},
@@ -107,6 +117,14 @@ TEST(Operands, WithoutDigitsOrWithZeroIntervalFail)
 	        {{"1", "2", "0x10"}, zero_interval(name)},
 	        {{"1", "2", "4294967296"}, zero_interval(name)},
 	        {{"1", "2", "-8589934592"}, zero_interval(name)},
+	        // A wide counter does not wrap: an end below the start is a
+	        // reset, reported after the checks above.
+	        {{"5000000000000", "1000", "10"}, end_below_start(name)},
+	        {{"18446744073709551615", "1279999", "10"},
+	         end_below_start(name)},
+	        {{"-1", "4294967296", "1"}, end_below_start(name)},
+	        {{"5000000000000", "1000", "0"}, zero_interval(name)},
+	        {{"5000000000000", "x", "0"}, not_a_number(name, Operand::end)},
 	});
 }
 

@@ -1,11 +1,14 @@
 // Random argument vectors against a model of the command written apart from
-// it: readings are reduced through 64-bit arithmetic, the rate is an exact
-// quotient.  TRAFFIC_RATE_SEED=n repeats a run.
+// it: operand text is read through 128-bit arithmetic, a reading is wide when
+// its digits, without leading zeros, compare above "4294967295", and the rate
+// is an exact quotient.  TRAFFIC_RATE_SEED=n repeats a run.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <random>
 #include <string>
@@ -18,7 +21,12 @@ namespace
 
 constexpr std::uint64_t two_to_32 = std::uint64_t{1} << 32;
 
-std::optional<std::uint64_t> model_value(const std::string &text)
+struct Reading {
+	std::uint64_t value; // modulo 2^64, negated after a minus sign
+	bool wide;           // the digits' value exceeds 2^32 - 1
+};
+
+std::optional<Reading> model_value(const std::string &text)
 {
 	size_t i = text.find_first_not_of(std::string(" \t\n\v\f\r"));
 	if (i == std::string::npos)
@@ -26,12 +34,22 @@ std::optional<std::uint64_t> model_value(const std::string &text)
 	const bool negative = text[i] == '-';
 	if (text[i] == '-' || text[i] == '+')
 		i++;
-	if (i == text.size() || text[i] < '0' || text[i] > '9')
+	const size_t end = text.find_first_not_of("0123456789", i);
+	const std::string digits = text.substr(i, end - i);
+	if (digits.empty())
 		return std::nullopt;
-	std::uint64_t value = 0;
-	for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++)
-		value = (value * 10 + std::uint64_t(text[i] - '0')) % two_to_32;
-	return negative ? (two_to_32 - value) % two_to_32 : value;
+	const std::string significant = digits.substr(
+	        std::min(digits.find_first_not_of('0'), digits.size()));
+	const bool wide =
+	        significant.size() > 10 ||
+	        (significant.size() == 10 && significant > "4294967295");
+	const unsigned __int128 two_to_64 = (unsigned __int128){1} << 64;
+	unsigned __int128 value = 0;
+	for (const char digit : digits)
+		value = (value * 10 + unsigned(digit - '0')) % two_to_64;
+	if (negative)
+		value = (two_to_64 - value) % two_to_64;
+	return Reading{static_cast<std::uint64_t>(value), wide};
 }
 
 Outcome model(const std::vector<std::string> &argv)
@@ -40,18 +58,28 @@ Outcome model(const std::vector<std::string> &argv)
 	        argv.empty() || argv[0].empty() ? "traffic_rate" : argv[0];
 	if (argv.size() != 4)
 		return usage(name);
-	std::uint64_t values[3];
+	Reading readings[3];
 	for (int i = 0; i < 3; i++) {
-		const auto value = model_value(argv[size_t(i) + 1]);
-		if (!value)
+		const auto reading = model_value(argv[size_t(i) + 1]);
+		if (!reading)
 			return not_a_number(name, static_cast<Operand>(i));
-		values[i] = *value;
+		readings[i] = *reading;
 	}
-	if (values[2] == 0)
+	const auto [start, start_wide] = readings[0];
+	const auto [end, end_wide] = readings[1];
+	const std::uint64_t interval = readings[2].value % two_to_32;
+	if (interval == 0)
 		return zero_interval(name);
-	const std::uint64_t difference =
-	        (values[1] + two_to_32 - values[0]) % two_to_32;
-	return {std::to_string(difference / (values[2] * 128)) + "\n", "", 0};
+	std::uint64_t difference = 0;
+	if (start_wide || end_wide) {
+		if (end < start)
+			return end_below_start(name);
+		difference = end - start;
+	} else {
+		difference = (end % two_to_32 + two_to_32 - start % two_to_32) %
+		             two_to_32;
+	}
+	return {std::to_string(difference / (interval * 128)) + "\n", "", 0};
 }
 
 class Generator
@@ -68,6 +96,8 @@ public:
 			argv.push_back(
 			        pick({"traffic_rate", "/bin/tr", "", "r"}));
 		const size_t operands = below(8) != 0 ? 3 : below(7);
+		if (operands == 3 && below(3) == 0)
+			return counter_readings(argv);
 		for (size_t i = 0; i < operands; i++)
 			argv.push_back(operand(i == 2));
 		return argv;
@@ -94,6 +124,20 @@ private:
 		return text;
 	}
 
+	// Two readings of a 64-bit counter, as a script would pass them: a
+	// start of any size, then up to 2^40 bytes more, or a reset.
+	std::vector<std::string> counter_readings(std::vector<std::string> argv)
+	{
+		const std::uint64_t start = engine_() >> below(64);
+		const std::uint64_t end =
+		        below(8) == 0 ? (start == 0 ? 0 : engine_() % start)
+		                      : start + (engine_() >> (24 + below(40)));
+		argv.push_back(std::to_string(start));
+		argv.push_back(std::to_string(end));
+		argv.push_back(std::to_string(1 + below(3600)));
+		return argv;
+	}
+
 	// Intervals are mostly short, so that most rates are not zero.
 	std::string operand(bool interval)
 	{
@@ -117,10 +161,12 @@ private:
 
 TEST(Random, ArgumentVectorsMatchTheModel)
 {
+	// A fresh seed each run unless one is given, printed to repeat it.
 	const char *seed_text = std::getenv("TRAFFIC_RATE_SEED");
 	const std::uint64_t seed =
 	        seed_text != nullptr ? std::strtoull(seed_text, nullptr, 10)
-	                             : 20261208;
+	                             : std::random_device{}();
+	std::cout << "TRAFFIC_RATE_SEED=" << seed << std::endl;
 	Generator generate(seed);
 	for (int i = 0; i < 3000; i++) {
 		const auto argv = generate.argv();

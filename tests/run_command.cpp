@@ -186,6 +186,13 @@ Outcome zero_interval(const std::string &name)
 	                             euc_kr("0보다 커야 합니다"));
 }
 
+Outcome end_below_start(const std::string &name)
+{
+	return failure(name, label(Operand::end) + ": " +
+	                             label(Operand::start) +
+	                             euc_kr("보다 작습니다"));
+}
+
 Outcome cannot_write(const std::string &name)
 {
 	return failure(name, euc_kr("표준 출력에 쓸 수 없습니다"));

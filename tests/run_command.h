@@ -29,4 +29,5 @@ enum class Operand { start, end, interval };
 Outcome usage(const std::string &name);
 Outcome not_a_number(const std::string &name, Operand operand);
 Outcome zero_interval(const std::string &name);
+Outcome end_below_start(const std::string &name);
 Outcome cannot_write(const std::string &name);
