@@ -55,14 +55,16 @@ static int parse_operand(const char *text, uint64_t *value, int *wide)
 		text++;
 	if (!is_digit(*text))
 		return 0;
+	// Leading zeros add nothing, and are not counted below.
+	while (*text == '0')
+		text++;
+	const char *significant = text;
 	uint64_t magnitude = 0;
-	*wide = 0;
-	// The exact value first exceeds 2^32 - 1 at less than ten times that,
-	// long before the 64-bit sum can wrap, and the flag stays set after.
-	for (; is_digit(*text); text++) {
-		magnitude = magnitude * 10 + (uint64_t)(*text - '0');
-		*wide |= magnitude > UINT32_MAX;
-	}
+	for (; is_digit(*text); text++)
+		magnitude = magnitude * 10 + (unsigned char)(*text - '0');
+	// Up to ten significant digits the sum is exact; eleven or more always
+	// exceed 2^32 - 1.
+	*wide = text - significant > 10 || magnitude > UINT32_MAX;
 	*value = negative ? 0 - magnitude : magnitude;
 	return 1;
 }
