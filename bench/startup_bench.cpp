@@ -117,7 +117,9 @@ int main(int argc, char **argv)
 		builds.emplace_back(TRAFFIC_RATE_PATH);
 
 	add("true", {"/bin/true"});
+#ifdef EXIT_ONLY_PATH
 	add("exit_only", {EXIT_ONLY_PATH});
+#endif
 	for (const std::string &build : builds)
 		add("traffic_rate " + build, {build, "0", "1280000", "10"});
 	add("awk", {"awk", "BEGIN { print int((1280000 - 0) / (10 * 128)) }"});
