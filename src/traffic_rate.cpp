@@ -43,9 +43,10 @@ static int is_digit(char c)
 // Reads blanks, one optional sign and a run of decimal digits, and ignores
 // whatever follows.  The run may have any number of digits: *value is its
 // value modulo 2^64, negated modulo 2^64 after a minus sign, and so also
-// modulo 2^32 once cut to 32 bits.  *wide says whether the run's exact value
-// exceeds 2^32 - 1, that is, whether the text is a reading of a counter wider
-// than 32 bits.  Returns 0 when no digit follows the blanks and sign.
+// modulo 2^32 once cut to 32 bits.  *wide, unless wide is null, says whether
+// the run's exact value exceeds 2^32 - 1, that is, whether the text is a
+// reading of a counter wider than 32 bits.  Returns 0 when no digit follows
+// the blanks and sign.
 static int parse_operand(const char *text, uint64_t *value, int *wide)
 {
 	while (is_blank(*text))
@@ -64,7 +65,8 @@ static int parse_operand(const char *text, uint64_t *value, int *wide)
 		magnitude = magnitude * 10 + (unsigned char)(*text - '0');
 	// Up to ten significant digits the sum is exact; eleven or more always
 	// exceed 2^32 - 1.
-	*wide = text - significant > 10 || magnitude > UINT32_MAX;
+	if (wide)
+		*wide = text - significant > 10 || magnitude > UINT32_MAX;
 	*value = negative ? 0 - magnitude : magnitude;
 	return 1;
 }
@@ -108,11 +110,9 @@ int main(int argc, char *argv[])
 	uint64_t interval_text = 0;
 	int start_wide = 0;
 	int end_wide = 0;
-	int interval_wide = 0;
 	if (!read_operand(name, argv[1], START_LABEL, &start, &start_wide) ||
 	    !read_operand(name, argv[2], END_LABEL, &end, &end_wide) ||
-	    !read_operand(name, argv[3], INTERVAL_LABEL, &interval_text,
-	                  &interval_wide))
+	    !read_operand(name, argv[3], INTERVAL_LABEL, &interval_text, NULL))
 		return 1;
 	const uint32_t interval = (uint32_t)interval_text;
 	if (interval == 0) {
