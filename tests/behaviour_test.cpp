@@ -78,6 +78,11 @@ TEST(Rate, OperandTextIsReadLikeScanfUnsigned)
 	        {{"0", "1280abc", "1"}, rate("10")},
 	        {{"0", "1280.9", "1"}, rate("10")},
 	        {{"0", "1280 1", "1"}, rate("10")},
+	        // The bytes on either side of the digits end a run.
+	        {{"0/", "1280", "1"}, rate("10")},
+	        {{"0", "1280:", "1"}, rate("10")},
+	        {{"0", "1280000", "10:"}, rate("1000")},
+	        {{"0", "1280000", "10/"}, rate("1000")},
 	        {{"0", "1280\xb0\xa1", "1"}, rate("10")},
 	        {{"0", "01280", "1"}, rate("10")},
 	        {{"0", "0x1280", "1"}, rate("0")},
@@ -109,6 +114,15 @@ TEST(Operands, WithoutDigitsZeroIntervalOrWideCounterResetFail)
 	        {{"+-5", "1", "1"}, not_a_number(name, Operand::start)},
 	        {{"\xb0\xa1", "1", "1"}, not_a_number(name, Operand::start)},
 	        {{".5", "1", "1"}, not_a_number(name, Operand::start)},
+	        // Bytes next to the blanks and the digits are neither: \b,
+	        // \016, \037, !, / and :.
+	        {{"\b1", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"1", "\0161", "1"}, not_a_number(name, Operand::end)},
+	        {{"1", "1", "\0371"}, not_a_number(name, Operand::interval)},
+	        {{"!1", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"/1", "1", "1"}, not_a_number(name, Operand::start)},
+	        {{"1", ":1", "1"}, not_a_number(name, Operand::end)},
+	        {{"1", "1", "/1"}, not_a_number(name, Operand::interval)},
 	        // Only the first bad operand is reported, before any zero
 	        // interval.
 	        {{"a", "b", "c"}, not_a_number(name, Operand::start)},
@@ -124,6 +138,9 @@ TEST(Operands, WithoutDigitsZeroIntervalOrWideCounterResetFail)
 	        {{"18446744073709551615", "1279999", "10"},
 	         end_below_start(name)},
 	        {{"-1", "4294967296", "1"}, end_below_start(name)},
+	        // 2^64 and 2^64 + 1280 are wide, whatever they are modulo 2^64.
+	        {{"5", "18446744073709551616", "1"}, end_below_start(name)},
+	        {{"18446744073709552896", "0", "1"}, end_below_start(name)},
 	        {{"5000000000000", "1000", "0"}, zero_interval(name)},
 	        {{"5000000000000", "x", "0"}, not_a_number(name, Operand::end)},
 	});
@@ -151,6 +168,10 @@ TEST(Usage, NameIsShownAsGivenOrAsTrafficRateWhenEmpty)
 	EXPECT_EQ(run({}), usage(name));
 	EXPECT_EQ(run({""}), usage(name));
 	EXPECT_EQ(run({"", "1", "1", "0"}), zero_interval(name));
+	// Names in EUC-KR or UTF-8 begin with a byte above 0x7f.
+	EXPECT_EQ(run({"\xb0\xa1"}), usage("\xb0\xa1"));
+	EXPECT_EQ(run({"\xed\x95\x9c", "1", "1", "0"}),
+	          zero_interval("\xed\x95\x9c"));
 }
 
 TEST(Usage, IsTheseEucKrBytes)
@@ -164,6 +185,9 @@ TEST(Usage, IsTheseEucKrBytes)
 
 TEST(Output, AFailedWriteIsReportedWithStatus1)
 {
+	// Longer than any stdout buffer: printf itself meets the full device,
+	// and only the stream's error flag tells.
+	const std::string long_name(16384, 'n');
 	const struct {
 		Args argv;
 		Stdout to;
@@ -175,6 +199,7 @@ TEST(Output, AFailedWriteIsReportedWithStatus1)
 	        {{name, "0", "128", "1"}, Stdout::closed, cannot_write(name)},
 	        {{name}, Stdout::full_device, cannot_write(name)},
 	        {{name}, Stdout::closed, cannot_write(name)},
+	        {{long_name}, Stdout::full_device, cannot_write(long_name)},
 	        {{name, "x", "1", "1"},
 	         Stdout::closed,
 	         not_a_number(name, Operand::start)},
@@ -187,6 +212,18 @@ TEST(Output, AFailedWriteIsReportedWithStatus1)
 		EXPECT_EQ(run(c.argv, c.to), c.expected)
 		        << testing::PrintToString(c.argv) << " to "
 		        << static_cast<int>(c.to);
+}
+
+TEST(Output, AFailedCloseIsReportedWithStatus1)
+{
+	if (!can_fail_close())
+		GTEST_SKIP() << "this kernel cannot make close fail (a seccomp "
+		                "filter is needed for it)";
+	const std::string written = cannot_write(name).err;
+	EXPECT_EQ(run({name, "0", "128", "1"}, Stdout::close_fails),
+	          (Outcome{"1\n", written, 1}));
+	EXPECT_EQ(run({name}, Stdout::close_fails),
+	          (Outcome{usage(name).out, written, 1}));
 }
 
 } // namespace

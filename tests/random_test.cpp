@@ -93,8 +93,8 @@ public:
 	{
 		std::vector<std::string> argv;
 		if (below(50) != 0)
-			argv.push_back(
-			        pick({"traffic_rate", "/bin/tr", "", "r"}));
+			argv.push_back(pick({"traffic_rate", "/bin/tr", "", "r",
+			                     "\xb0\xa1", "\xed\x95\x9c/tr"}));
 		const size_t operands = below(8) != 0 ? 3 : below(7);
 		if (operands == 3 && below(3) == 0)
 			return counter_readings(argv);
@@ -124,6 +124,33 @@ private:
 		return text;
 	}
 
+	// Decimal text times k, plus r, for k below 2^32 and r below 2^34.
+	static std::string times_plus(const std::string &text, std::uint64_t k,
+	                              std::uint64_t r)
+	{
+		std::string result;
+		std::uint64_t carry = r;
+		for (auto digit = text.rbegin(); digit != text.rend();
+		     ++digit) {
+			carry += std::uint64_t(*digit - '0') * k;
+			result.insert(result.begin(), char('0' + carry % 10));
+			carry /= 10;
+		}
+		for (; carry > 0; carry /= 10)
+			result.insert(result.begin(), char('0' + carry % 10));
+		return result;
+	}
+
+	// 20 to 40 digits: a multiple of 2^64 plus at most 2^33, so that the
+	// value modulo 2^64 may well fit in 32 bits though the run is wide.
+	std::string near_multiple_of_2_to_64()
+	{
+		std::string text = "18446744073709551616";
+		for (size_t n = below(3); n > 0; n--)
+			text = times_plus(text, 1 + below(999999999), 0);
+		return times_plus(text, 1, engine_() >> (31 + below(33)));
+	}
+
 	// Two readings of a 64-bit counter, as a script would pass them: a
 	// start of any size, then up to 2^40 bytes more, or a reset.
 	std::vector<std::string> counter_readings(std::vector<std::string> argv)
@@ -146,15 +173,19 @@ private:
 		std::string text;
 		for (size_t n = below(4) == 0 ? below(4) : 0; n > 0; n--)
 			text += " \t\n\v\f\r"[below(6)];
+		if (below(10) == 0)
+			text += pick({"\b", "\x0e", "\x1f", "!", "/", ":"});
 		text += pick({"", "", "", "", "+", "-", "+-", "--"});
 		const size_t length = below(12) == 0 ? below(3)
 		                      : interval && below(4) != 0
 		                              ? 1 + below(4)
 		                              : 1 + below(40);
-		text += digits(length);
+		text += below(10) == 0 ? near_multiple_of_2_to_64()
+		                       : digits(length);
 		if (below(4) == 0)
 			text += pick({"abc", ".5", " 7", "\xb0\xa1", "\xff",
-			              "0x1", "\x80", "-", "e9"});
+			              "0x1", "\x80", "-", "e9", "/", ":", "\b",
+			              "\x0e"});
 		return text;
 	}
 };

@@ -2,14 +2,20 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -93,6 +99,34 @@ const std::string &label(Operand operand)
 	return labels[static_cast<int>(operand)];
 }
 
+// Makes close(1) fail with EIO from here on, through exec, as on a network
+// file system that reports a deferred write error at close.
+void fail_close_of_stdout()
+{
+	sock_filter filter[] = {
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
+	                 offsetof(seccomp_data, arch)),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 0, 2),
+	        // A 32-bit x86 program calls close by its i386 number.
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 5),
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_close, 0, 3),
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
+	                 offsetof(seccomp_data, args[0])),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 1, 0, 1),
+	        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+	        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+	};
+	const sock_fprog program{sizeof filter / sizeof filter[0], filter};
+	if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+	    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+		dprintf(2, "cannot make close fail: %s\n",
+		        std::strerror(errno));
+		_exit(127);
+	}
+}
+
 Outcome failure(const std::string &name, const std::string &message)
 {
 	return {"", name + ": " + message + "\n", 1};
@@ -107,57 +141,57 @@ std::ostream &operator<<(std::ostream &os, const Outcome &outcome)
 	          << "}";
 }
 
+bool can_fail_close()
+{
+	const pid_t pid = fork();
+	if (pid == 0) {
+		fail_close_of_stdout();
+		_exit(close(1) != 0 && errno == EIO ? 0 : 1);
+	}
+	int status = 1;
+	waitpid(pid, &status, 0);
+	return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 Outcome run(const std::vector<std::string> &argv, Stdout to)
 {
 	int out[2];
 	int err[2];
 	check(pipe2(out, O_CLOEXEC), "pipe2");
 	check(pipe2(err, O_CLOEXEC), "pipe2");
-
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	switch (to) {
-	case Stdout::broken_pipe:
+	if (to == Stdout::broken_pipe) {
 		close(out[0]);
 		out[0] = -1;
-		[[fallthrough]];
-	case Stdout::pipe:
-		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-		break;
-	case Stdout::full_device:
-		posix_spawn_file_actions_addopen(&actions, 1, "/dev/full",
-		                                 O_WRONLY, 0);
-		break;
-	case Stdout::closed:
-		posix_spawn_file_actions_addclose(&actions, 1);
-		break;
 	}
-	posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-
-	// The command must meet a broken pipe the way it would from a shell.
-	posix_spawnattr_t attributes;
-	posix_spawnattr_init(&attributes);
-	sigset_t default_signals;
-	sigemptyset(&default_signals);
-	sigaddset(&default_signals, SIGPIPE);
-	posix_spawnattr_setsigdefault(&attributes, &default_signals);
-	posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
 	std::vector<char *> args;
 	for (const std::string &arg : argv)
 		args.push_back(const_cast<char *>(arg.c_str()));
 	args.push_back(nullptr);
 
-	pid_t pid = 0;
-	const int spawned = posix_spawn(&pid, command_path.c_str(), &actions,
-	                                &attributes, args.data(), environ);
-	posix_spawn_file_actions_destroy(&actions);
-	posix_spawnattr_destroy(&attributes);
+	const pid_t pid = fork();
+	check(pid < 0 ? -1 : 0, "fork");
+	if (pid == 0) {
+		if (to == Stdout::full_device)
+			dup2(open("/dev/full", O_WRONLY | O_CLOEXEC), 1);
+		else if (to == Stdout::closed)
+			close(1);
+		else
+			dup2(out[1], 1);
+		dup2(err[1], 2);
+		// The command must meet a broken pipe the way it would from a
+		// shell.
+		signal(SIGPIPE, SIG_DFL);
+		if (to == Stdout::close_fails)
+			fail_close_of_stdout();
+		execve(command_path.c_str(), args.data(), environ);
+		dprintf(2, "cannot run %s: %s\n", command_path.c_str(),
+		        std::strerror(errno));
+		_exit(127);
+	}
 	close(out[1]);
 	close(err[1]);
 	Outcome outcome{"", "", -1};
 	drain(out[0], err[0], outcome);
-	check(spawned, command_path.c_str());
 
 	int status = 0;
 	while (waitpid(pid, &status, 0) < 0)

@@ -9,7 +9,12 @@
 // Path of the executable under test, from the test program's command line.
 extern std::string command_path;
 
-enum class Stdout { pipe, full_device, closed, broken_pipe };
+// Where the command's standard output goes: close_fails is a pipe whose
+// close(1) fails with EIO.
+enum class Stdout { pipe, full_device, closed, broken_pipe, close_fails };
+
+// Whether this kernel can make close fail for close_fails.
+bool can_fail_close();
 
 struct Outcome {
 	std::string out;
