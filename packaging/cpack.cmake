@@ -2,6 +2,11 @@
 # reproducible: the same bytes from the same source, whatever the build
 # folder, the time, the umask, the user or the file system's order.
 
+# CPack's source package is only the work tree, packed as it is.
+if(CPACK_SOURCE_INSTALLED_DIRECTORIES)
+  return()
+endif()
+
 # Every time stamp in the packages is SOURCE_DATE_EPOCH, by default the date of
 # the changelog's latest entry.  CPack's own archives and rpmbuild read it
 # from the environment.
