@@ -15,7 +15,9 @@ if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
 endif()
 
 if(CPACK_GENERATOR STREQUAL "RPM")
-  # No build host, and the build time and file times from SOURCE_DATE_EPOCH.
+  # The packager; no build host; the build time and file times from
+  # SOURCE_DATE_EPOCH; and no /usr/lib/.build-id links, which serve
+  # debug-info packages, and there are none.
   set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
 ")
   string(APPEND CPACK_RPM_SPEC_MORE_DEFINE [[
