@@ -27,7 +27,7 @@ for arch in $architectures; do
 done
 # The source release: the committed tree, without the build folders.  An
 # unpacked source release has no history to pack, and skips this.
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
 	git -c tar.umask=0022 archive --format=tar \
 		--prefix="traffic_rate-$version/" HEAD |
 		gzip -9n >"dist/traffic_rate-$version.tar.gz"
