@@ -106,8 +106,8 @@ void fail_close_of_stdout()
 	sock_filter filter[] = {
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
 	                 offsetof(seccomp_data, arch)),
+	        // A 32-bit x86 program calls close by its i386 number, 6.
 	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 0, 2),
-	        // A 32-bit x86 program calls close by its i386 number.
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
 	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 5),
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
