@@ -1,13 +1,13 @@
-# Builds against musl, for the host or for any architecture of
-# cmake/architectures.txt, named by its Debian name:
+# A compiler and a C library for one Debian architecture: Debian's g++ for it
+# with musl in place of glibc, linking static PIEs.
 #
 #   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake -DTRAFFIC_RATE_ARCH=arm64 ...
 #
-# It needs Debian's g++ for that architecture (g++-aarch64-linux-gnu, say; the
-# host's own g++ for the host) and musl-dev:ARCH.  This works for a source that
-# includes only C headers and links nothing from the C++ library, as
-# traffic_rate does; the tests and the benchmark need the host's own
-# toolchain.
+# TRAFFIC_RATE_ARCH is a Debian architecture name; empty, it is the host's.
+# It needs that architecture's g++ (g++-aarch64-linux-gnu, say; the host's own
+# g++ for the host) and musl-dev:ARCH.  This works for a source that includes
+# only C headers and links nothing from the C++ library, as traffic_rate
+# does; the tests and the benchmark need the host's own toolchain.
 #
 # Debian's musl-gcc.specs starts every program through Scrt1.o, which cannot
 # relocate itself, so it cannot link -static-pie.  The specs file written
@@ -15,45 +15,44 @@
 # which applies the executable's own relocations, and links it with no
 # program interpreter.
 set(TRAFFIC_RATE_ARCH "" CACHE STRING
-    "Debian architecture to build for, from cmake/architectures.txt (empty: the host's)")
+    "Debian architecture to build for, as dpkg names it (empty: the host's)")
 # try_compile's projects read this file too, and need the same architecture.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TRAFFIC_RATE_ARCH)
 
 execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE _host_arch
-                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-if(NOT TRAFFIC_RATE_ARCH)
-  if(NOT _host_arch)
-    message(FATAL_ERROR "musl: no dpkg to name the host's architecture; set TRAFFIC_RATE_ARCH")
-  endif()
-  set(TRAFFIC_RATE_ARCH "${_host_arch}" CACHE STRING "" FORCE)
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(_arch "${TRAFFIC_RATE_ARCH}")
+if(NOT _arch)
+  set(_arch "${_host_arch}")
 endif()
 
-file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/architectures.txt" _rows REGEX "^${TRAFFIC_RATE_ARCH} ")
-if(NOT _rows)
-  message(FATAL_ERROR "musl: ${TRAFFIC_RATE_ARCH} is not in cmake/architectures.txt")
+# Debian's names for the compiler and musl's folder: aarch64-linux-gnu-g++
+# and /usr/lib/aarch64-linux-musl, say.
+execute_process(COMMAND dpkg-architecture -a${_arch} -qDEB_HOST_GNU_TYPE
+                OUTPUT_VARIABLE _gnu_type OUTPUT_STRIP_TRAILING_WHITESPACE
+                ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND dpkg -L musl-dev:${_arch} OUTPUT_VARIABLE _musl_files
+                ERROR_QUIET RESULT_VARIABLE _musl_missing)
+string(REGEX MATCH "[^\n]*/musl-gcc\\.specs" _musl_specs_file "${_musl_files}")
+if(_musl_missing OR NOT _musl_specs_file)
+  message(FATAL_ERROR "musl: musl-dev:${_arch} is not installed")
 endif()
-string(REGEX REPLACE " +" ";" _row "${_rows}")
-list(GET _row 1 _prefix)
-list(GET _row 2 _musl_folder)
-list(GET _row 3 _rpm_arch)
 
-if(NOT TRAFFIC_RATE_ARCH STREQUAL _host_arch)
+if(NOT _arch STREQUAL _host_arch)
   set(CMAKE_SYSTEM_NAME Linux)
-  string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${_prefix}")
+  string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${_gnu_type}")
 endif()
-set(CMAKE_CXX_COMPILER ${_prefix}-g++)
-find_program(CMAKE_STRIP ${_prefix}-strip REQUIRED)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${TRAFFIC_RATE_ARCH})
-set(CPACK_RPM_PACKAGE_ARCHITECTURE ${_rpm_arch})
+set(CMAKE_CXX_COMPILER ${_gnu_type}-g++)
+find_program(CMAKE_STRIP ${_gnu_type}-strip REQUIRED)
+# Libraries for this target are musl's, under /usr/lib/TRIPLET.
+get_filename_component(_musl_lib "${_musl_specs_file}" DIRECTORY)
+get_filename_component(CMAKE_LIBRARY_ARCHITECTURE "${_musl_lib}" NAME)
 
-find_file(MUSL_GCC_SPECS musl-gcc.specs PATHS /usr/lib/${_musl_folder}
-          NO_DEFAULT_PATH NO_CACHE REQUIRED)
-get_filename_component(_musl_lib "${MUSL_GCC_SPECS}" DIRECTORY)
-file(READ "${MUSL_GCC_SPECS}" _musl_specs)
+file(READ "${_musl_specs_file}" _musl_specs)
 string(REGEX MATCH "-isystem [^ ]+" _musl_include "${_musl_specs}")
 string(REGEX MATCH "-dynamic-linker [^ ]+" _musl_loader "${_musl_specs}")
 if(NOT EXISTS "${_musl_lib}/rcrt1.o" OR NOT _musl_include OR NOT _musl_loader)
-  message(FATAL_ERROR "musl: ${MUSL_GCC_SPECS} is not laid out as expected")
+  message(FATAL_ERROR "musl: ${_musl_specs_file} is not laid out as expected")
 endif()
 
 file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/musl-gcc.specs" @ONLY CONTENT [[
