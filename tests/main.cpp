@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "run_command.h"
 
@@ -9,11 +10,20 @@ std::string command_path;
 int main(int argc, char **argv)
 {
 	testing::InitGoogleTest(&argc, argv);
-	if (argc != 2) {
-		std::fprintf(stderr, "usage: %s [gtest options] traffic_rate\n",
-		             argv[0]);
+	const char *from_environment = std::getenv("TRAFFIC_RATE_UNDER_TEST");
+	if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+		std::fprintf(stderr,
+		             "usage: %s [gtest options] [traffic_rate]\n"
+		             "Runs the tests against traffic_rate: by default "
+		             "$TRAFFIC_RATE_UNDER_TEST,\nor else %s.\n",
+		             argv[0], TRAFFIC_RATE_BUILT);
 		return 2;
 	}
-	command_path = argv[1];
+	if (argc == 2)
+		command_path = argv[1];
+	else if (from_environment && *from_environment)
+		command_path = from_environment;
+	else
+		command_path = TRAFFIC_RATE_BUILT;
 	return RUN_ALL_TESTS();
 }
