@@ -94,7 +94,9 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_AUTOREQPROV OFF)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/share/man /usr/share/man/man1)
+    /usr/share/man /usr/share/man/man1 /usr/share/man/ko /usr/share/man/ko/man1)
+# rpm installs a translation only where the system wants that language.
+set(CPACK_RPM_USER_FILELIST "%lang(ko) /usr/share/man/ko/man1/traffic_rate.1.gz")
 # The packager; no build host; the build time and file times from
 # SOURCE_DATE_EPOCH; and no /usr/lib/.build-id links, which serve debug-info
 # packages, and there are none.
