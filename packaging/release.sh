@@ -19,7 +19,7 @@ if [ "${1-}" = --no-tests ]; then
 	shift
 fi
 architectures=${*:-$("$0" --list)}
-version=$(sed -n '1s/^traffic-rate (\([^)]*\)).*/\1/p' packaging/changelog)
+version=$(dpkg-parsechangelog -l packaging/changelog -SVersion)
 
 # The binaries and the source release come from the same tree: the committed
 # one.  An unpacked source release has no history, and packs no source.
