@@ -1,0 +1,198 @@
+# What the stages of CI share, sourced by each: printing a step, failing with
+# a message, comparing values, running tests with no skips, the READMEs'
+# blocks, the packages a stage needs, root, the qemu handlers, and the lists
+# that more than one stage reads.  A stage keeps what it makes under
+# build-ci/STAGE, which the next run of that stage empties first.
+set -eu
+cd "$(dirname "$0")/.."
+ci=$PWD/build-ci
+stage=$(basename "$0")
+work=$ci/$stage
+
+step() { printf '\n== %s: %s\n' "$stage" "$*"; }
+say() { printf '%s: %s\n' "$stage" "$*"; }
+fail() {
+	printf '%s FAILED: %s\n' "$stage" "$*" >&2
+	exit 1
+}
+# expect WHAT GOT WANTED
+expect() {
+	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
+}
+
+# The line that every build, package and root must print, and for what.
+rate_operands='0 1280000 10'
+rate_line=1000
+# check_rate WHERE COMMAND...: COMMAND called with rate_operands, WHERE.
+check_rate() {
+	where=$1
+	shift
+	# shellcheck disable=SC2086 # the operands are split on purpose
+	got=$("$@" $rate_operands 2>&1) || fail "traffic_rate $rate_operands $where failed: $got"
+	[ "$got" = "$rate_line" ] ||
+		fail "traffic_rate $rate_operands $where printed '$got', not $rate_line"
+}
+
+# The clean roots that the repositories are tried in, as SUITE:ARCH, with
+# :tamper where the tampered repositories are tried too.  Each root installs
+# the release, then the newer version, which is built for their
+# architectures.
+roots="trixie:amd64:tamper trixie:arm64 bookworm:amd64:tamper"
+
+in_root() { # root, command...: runs the command in that root
+	chroot_root=$1
+	shift
+	$as_root chroot "$chroot_root" env DEBIAN_FRONTEND=noninteractive "$@" </dev/null
+}
+
+# Root, or a sudo that works without asking, runs every command that needs it.
+if [ "$(id -u)" -eq 0 ]; then
+	as_root=
+elif sudo -n true 2>/dev/null; then
+	as_root=sudo
+else
+	fail "CI needs root, or sudo without a password, for apt-get, chroot, mmdebstrap, binfmt_misc and another user"
+fi
+host=$(dpkg --print-architecture)
+
+# no_skips COMMAND...: runs a command that runs tests, and fails if it fails
+# or skips any.
+no_skips() {
+	mkdir -p "$work"
+	status=0
+	{ "$@" 2>&1 || echo $? >"$work/no_skips.status"; } | tee "$work/no_skips.log"
+	[ ! -e "$work/no_skips.status" ] || status=$(cat "$work/no_skips.status")
+	rm -f "$work/no_skips.status"
+	[ "$status" -eq 0 ] || fail "$* exited $status"
+	if grep '(Skipped)' "$work/no_skips.log" >&2; then
+		fail "$* skipped the tests above, though this machine can run them"
+	fi
+}
+
+# readme_block FILE HEADING: the first sh block under the heading HEADING,
+# of any level, before the next heading.  None, or an empty one, fails.
+readme_block() {
+	block=$(awk -v heading="$2" '
+		/^#+ / { sub(/^#+ /, ""); under = $0 == heading; next }
+		under && /^```sh$/ { inside = 1; next }
+		inside && /^```$/ { exit }
+		inside { print }' "$1")
+	[ -n "$block" ] || fail "$1 has no sh block, or an empty one, under the heading '$2'"
+	printf '%s\n' "$block"
+}
+# quick_start FILE HEADING: its two commands, one a line.
+quick_start() {
+	commands=$(readme_block "$1" "$2")
+	[ "$(printf '%s\n' "$commands" | wc -l)" -eq 2 ] ||
+		fail "$1's Quick start ('$2') is not two commands: $commands"
+	printf '%s\n' "$commands"
+}
+
+# needs PACKAGE...: installs those of Debian's packages that are missing,
+# with one apt-get update in a run of CI.
+needs() {
+	missing=
+	for package; do
+		dpkg-query -W -f '${Status}' "$package" 2>/dev/null |
+			grep -q 'ok installed' || missing="$missing $package"
+	done
+	[ -n "$missing" ] || return 0
+	say "installing$missing"
+	for package in $missing; do
+		case $package in *:*)
+			dpkg --print-foreign-architectures | grep -qx "${package#*:}" ||
+				$as_root dpkg --add-architecture "${package#*:}" ;;
+		esac
+	done
+	if [ "$(cat "$ci/apt-updated" 2>/dev/null)" != "${CI_RUN:-$$}" ]; then
+		$as_root apt-get update -q
+		mkdir -p "$ci"
+		echo "${CI_RUN:-$$}" >"$ci/apt-updated"
+	fi
+	# shellcheck disable=SC2086 # one word per package
+	$as_root env DEBIAN_FRONTEND=noninteractive \
+		apt-get install -y -q --no-install-recommends $missing
+}
+# needs_cross ARCH...: each foreign architecture's g++ and musl, and the
+# host's musl.  No multilib package: installing one removes every cross
+# compiler.
+needs_cross() {
+	packages=musl-tools
+	for arch; do
+		[ "$arch" != "$host" ] || continue
+		gnu_type=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
+		packages="$packages g++-$(echo "$gnu_type" | tr _ -) musl-dev:$arch"
+	done
+	# shellcheck disable=SC2086 # one word per package
+	needs $packages
+}
+
+# Foreign binaries run under qemu-user through binfmt_misc, with Debian's
+# handlers: flag P keeps argv[0] as given, and F opens the emulator once, so
+# that it serves inside other roots too.  Without systemd nothing registers
+# them; a handler is registered here only where it is missing or unusable,
+# and the run says which.
+qemu_handlers() {
+	needs qemu-user-static
+	binfmt=/proc/sys/fs/binfmt_misc
+	[ -e $binfmt/register ] || $as_root mount -t binfmt_misc binfmt_misc $binfmt
+	for conf in /usr/lib/binfmt.d/qemu-*.conf; do
+		name=$(basename "$conf" .conf)
+		rule=$(grep -v '^#' "$conf")
+		interpreter=$(echo "$rule" | cut -d: -f7)
+		registered=$binfmt/$name
+		if [ -e "$registered" ]; then
+			grep -qx enabled "$registered" &&
+				grep -qx "interpreter $interpreter" "$registered" &&
+				grep -q '^flags: .*F' "$registered" && continue
+			say "$name's handler is disabled, runs another emulator or lacks flag F; registering Debian's"
+			echo -1 | $as_root tee "$registered" >/dev/null
+		else
+			say "registering $name's handler"
+		fi
+		printf '%s' "$rule" | $as_root tee $binfmt/register >/dev/null
+	done
+	# Debian ships no i386 handler for amd64, whose kernels run i386
+	# programs themselves, unless built without IA32 emulation, as some
+	# virtual machines' are.  qemu keeps argv[0] when its name ends in
+	# -binfmt-P.
+	[ "$host" = amd64 ] && [ ! -e $binfmt/qemu-i386 ] || return 0
+	needs_cross i386
+	mkdir -p "$ci"
+	echo 'int main(void) { return 0; }' |
+		i686-linux-gnu-gcc -x c -static -o "$ci/i386-probe" -
+	"$ci/i386-probe" 2>/dev/null && return 0
+	say "this kernel runs no i386 program; registering qemu-i386 for them"
+	ln -sf /usr/bin/qemu-i386-static "$ci/i386-binfmt-P"
+	printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$ci/i386-binfmt-P:OPF" |
+		$as_root tee $binfmt/register >/dev/null
+}
+
+# The release in dist/, of this commit: the release stage's, or built here
+# without its tests.
+needs_release() {
+	commit=$(git rev-parse HEAD)
+	if [ "$(cat "$ci/release.commit" 2>/dev/null)" = "$commit" ] &&
+		(cd dist && sha256sum --check --quiet SHA256SUMS 2>/dev/null); then
+		say "using the release of $commit in dist/"
+		return
+	fi
+	say "no release of $commit in dist/; building it without its tests"
+	architectures=$(packaging/release.sh --list)
+	# shellcheck disable=SC2086 # one word per architecture
+	needs_cross $architectures
+	needs dpkg-dev rpm file
+	packaging/release.sh --no-tests
+	mkdir -p "$ci"
+	echo "$commit" >"$ci/release.commit"
+}
+
+# gpg_kill: ends the gpg agents of every gpg home under this stage's folder.
+gpg_kill() {
+	find "$work" -name pubring.kbx 2>/dev/null | while read -r keyring; do
+		gpgconf --homedir "$(dirname "$keyring")" --kill all 2>/dev/null || true
+	done
+}
+
+rm -rf "$work"
+mkdir -p "$work"
