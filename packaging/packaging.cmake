@@ -15,12 +15,41 @@ if(NOT changelog_head MATCHES "^traffic-rate \\(${PROJECT_VERSION}\\) ")
 endif()
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_trailer
      REGEX "^ -- " LIMIT_COUNT 1)
-string(REGEX REPLACE "^.*>  " "" changelog_date "${changelog_trailer}")
-execute_process(COMMAND date -u -d "${changelog_date}" +%s
-                OUTPUT_VARIABLE changelog_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND date -u -d @${changelog_epoch} +%Y-%m-%d
-                OUTPUT_VARIABLE TRAFFIC_RATE_DATE OUTPUT_STRIP_TRAILING_WHITESPACE)
+# The trailer's date, as Debian writes it: "Tue, 08 Dec 2026 15:30:00 +0000".
+# Read here, not by a date command: not every date reads such a date.
+set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+if(NOT changelog_trailer MATCHES
+   ">  [A-Z][a-z][a-z], ([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+) ([-+])([0-9][0-9])([0-9][0-9])$")
+  message(FATAL_ERROR "packaging/changelog: no date of Debian's form in: ${changelog_trailer}")
+endif()
+set(day ${CMAKE_MATCH_1})
+list(FIND months ${CMAKE_MATCH_2} month)
+math(EXPR month "${month} + 1")
+set(year ${CMAKE_MATCH_3})
+math(EXPR offset "(${CMAKE_MATCH_8} * 60 + ${CMAKE_MATCH_9}) * 60")
+if(CMAKE_MATCH_7 STREQUAL "-")
+  math(EXPR offset "-${offset}")
+endif()
+math(EXPR clock "${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
+# Days since 1970-01-01 of a date in the Gregorian calendar, counted in
+# 400-year eras of years that begin in March, so that February comes last.
+if(month LESS_EQUAL 2)
+  math(EXPR y "${year} - 1")
+  math(EXPR m "${month} + 9")
+else()
+  set(y ${year})
+  math(EXPR m "${month} - 3")
+endif()
+math(EXPR era "${y} / 400")
+math(EXPR year_of_era "${y} - ${era} * 400")
+math(EXPR day_of_year "(153 * ${m} + 2) / 5 + ${day} - 1")
+math(EXPR day_of_era "${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year}")
+math(EXPR changelog_epoch "(${era} * 146097 + ${day_of_era} - 719468) * 86400 + ${clock} - ${offset}")
+# string(TIMESTAMP) reads the time from SOURCE_DATE_EPOCH when it is set.
+set(given_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})
+string(TIMESTAMP TRAFFIC_RATE_DATE "%Y-%m-%d" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${given_epoch}")
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
   set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
 else()
@@ -48,21 +77,6 @@ endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright.new "${copyright}")
 configure_file(${CMAKE_CURRENT_BINARY_DIR}/copyright.new copyright COPYONLY)
 
-# The architecture packed for: the one built for, by its Debian name, and its
-# RPM name from the table of release architectures.
-if(TRAFFIC_RATE_ARCH)
-  set(package_arch ${TRAFFIC_RATE_ARCH})
-else()
-  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE package_arch
-                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-endif()
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${package_arch})
-file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/architectures.txt architecture_row
-     REGEX "^${package_arch}[ \t]")
-if(architecture_row MATCHES "^[^ \t]+[ \t]+([^ \t]+)")
-  set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_MATCH_1})
-endif()
-
 # Package versions: the release, a static PIE against musl, is VERSION; any
 # other build is VERSION~LIBC, or VERSION~LIBC.dynamic, so that no two
 # different packages share a file name, and the release sorts above them.
@@ -75,7 +89,6 @@ if(NOT (traffic_rate_libc STREQUAL "musl" AND traffic_rate_linked STREQUAL "stat
 endif()
 
 set(CPACK_PACKAGE_NAME traffic-rate) # Debian names allow no underscore
-set(CPACK_PACKAGE_FILE_NAME traffic_rate-${CPACK_PACKAGE_VERSION}-linux-${package_arch})
 set(CPACK_PACKAGE_VENDOR "traffic_rate developers")
 set(CPACK_PACKAGE_CONTACT "traffic_rate developers <traffic-rate@users.noreply.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -119,4 +132,7 @@ set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/dist/")
 # Reproducible packages: see cpack.cmake.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack.cmake)
 set(CPACK_TRAFFIC_RATE_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+# The architecture packed for is worked out there, when packages are made.
+set(CPACK_TRAFFIC_RATE_ARCH "${TRAFFIC_RATE_ARCH}")
+set(CPACK_TRAFFIC_RATE_COMPILER "${CMAKE_CXX_COMPILER}")
 include(CPack)
