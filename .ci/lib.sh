@@ -37,7 +37,7 @@ check_rate() {
 # :tamper where the tampered repositories are tried too.  Each root installs
 # the release, then the newer version, which is built for their
 # architectures.
-roots="trixie:amd64:tamper trixie:arm64 bookworm:amd64:tamper"
+roots="trixie:amd64:tamper trixie:arm64 trixie:riscv64 bookworm:amd64:tamper"
 
 in_root() { # root, command...: runs the command in that root
 	chroot_root=$1
@@ -113,59 +113,62 @@ needs() {
 	$as_root env DEBIAN_FRONTEND=noninteractive \
 		apt-get install -y -q --no-install-recommends $missing
 }
-# needs_cross ARCH...: each foreign architecture's g++ and musl, and the
-# host's musl.  No multilib package: installing one removes every cross
-# compiler.
-needs_cross() {
-	packages=musl-tools
-	for arch; do
-		[ "$arch" != "$host" ] || continue
-		gnu_type=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
-		packages="$packages g++-$(echo "$gnu_type" | tr _ -) musl-dev:$arch"
-	done
-	# shellcheck disable=SC2086 # one word per package
-	needs $packages
+# Foreign binaries run under qemu-user through binfmt_misc, with Debian 13's
+# qemu, a static build that runs on Debian 12 too, whose qemu 7.2 cannot run
+# the LSX vector instructions of Debian's loong64 compiler and musl.  It is
+# kept in build-ci/qemu.  Flag P keeps argv[0] as given, and F opens the
+# emulator once, so that it serves inside other roots too.  A handler is
+# registered only where it is missing, disabled, lacks F or runs a qemu
+# older than 10, and the run says which.
+binfmt=/proc/sys/fs/binfmt_misc
+qemu=$ci/qemu
+register() { # name, rule
+	entry=$binfmt/$1
+	if [ -e "$entry" ]; then
+		emulator=$(readlink -f "$(sed -n 's/^interpreter //p' "$entry")")
+		major=$("$emulator" --version 2>/dev/null | sed -n '1s/.* version \([0-9]*\)\..*/\1/p')
+		grep -qx enabled "$entry" && grep -q '^flags: .*F' "$entry" &&
+			[ "${major:-0}" -ge 10 ] && return
+		say "$1's handler is disabled, lacks flag F or runs a qemu older than 10 (${major:-none}); registering Debian 13's"
+		echo -1 | $as_root tee "$entry" >/dev/null
+	else
+		say "registering $1's handler, with Debian 13's qemu"
+	fi
+	sed "s|:/usr/libexec/qemu-binfmt/|:$qemu/usr/libexec/qemu-binfmt/|" \
+		"$qemu/usr/share/qemu/binfmt.d/$1.conf" | $as_root tee $binfmt/register >/dev/null
 }
-
-# Foreign binaries run under qemu-user through binfmt_misc, with Debian's
-# handlers: flag P keeps argv[0] as given, and F opens the emulator once, so
-# that it serves inside other roots too.  Without systemd nothing registers
-# them; a handler is registered here only where it is missing or unusable,
-# and the run says which.
 qemu_handlers() {
-	needs qemu-user-static
-	binfmt=/proc/sys/fs/binfmt_misc
+	if [ ! -x "$qemu/usr/bin/qemu-aarch64" ]; then
+		say "fetching Debian 13's qemu-user into $qemu"
+		lists=$ci/qemu-lists
+		mkdir -p "$lists/lists/partial" "$lists/cache/archives/partial" "$qemu"
+		echo "deb ${DEBIAN_MIRROR:-http://deb.debian.org/debian} trixie main" >"$lists/sources.list"
+		set -- -q -o Dir::Etc::SourceList="$lists/sources.list" -o Dir::Etc::SourceParts=/dev/null \
+			-o Dir::State::Lists="$lists/lists" -o Dir::Cache="$lists/cache" \
+			-o APT::Architecture="$host" -o APT::Architectures="$host" \
+			-o Acquire::Languages=none -o APT::Sandbox::User=root
+		apt-get "$@" update >/dev/null || fail "apt-get could not read Debian 13's package lists"
+		(cd "$lists" && apt-get "$@" download qemu-user) || fail "apt-get could not download Debian 13's qemu-user"
+		dpkg-deb -x "$lists"/qemu-user_*.deb "$qemu"
+	fi
 	[ -e $binfmt/register ] || $as_root mount -t binfmt_misc binfmt_misc $binfmt
-	for conf in /usr/lib/binfmt.d/qemu-*.conf; do
+	for conf in "$qemu"/usr/share/qemu/binfmt.d/qemu-*.conf; do
 		name=$(basename "$conf" .conf)
-		rule=$(grep -v '^#' "$conf")
-		interpreter=$(echo "$rule" | cut -d: -f7)
-		registered=$binfmt/$name
-		if [ -e "$registered" ]; then
-			grep -qx enabled "$registered" &&
-				grep -qx "interpreter $interpreter" "$registered" &&
-				grep -q '^flags: .*F' "$registered" && continue
-			say "$name's handler is disabled, runs another emulator or lacks flag F; registering Debian's"
-			echo -1 | $as_root tee "$registered" >/dev/null
-		else
-			say "registering $name's handler"
-		fi
-		printf '%s' "$rule" | $as_root tee $binfmt/register >/dev/null
+		case $name in "qemu-$(uname -m)" | qemu-i386) continue ;; esac
+		register "$name"
 	done
-	# Debian ships no i386 handler for amd64, whose kernels run i386
-	# programs themselves, unless built without IA32 emulation, as some
-	# virtual machines' are.  qemu keeps argv[0] when its name ends in
-	# -binfmt-P.
-	[ "$host" = amd64 ] && [ ! -e $binfmt/qemu-i386 ] || return 0
-	needs_cross i386
-	mkdir -p "$ci"
-	echo 'int main(void) { return 0; }' |
-		i686-linux-gnu-gcc -x c -static -o "$ci/i386-probe" -
-	"$ci/i386-probe" 2>/dev/null && return 0
-	say "this kernel runs no i386 program; registering qemu-i386 for them"
-	ln -sf /usr/bin/qemu-i386-static "$ci/i386-binfmt-P"
-	printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$ci/i386-binfmt-P:OPF" |
-		$as_root tee $binfmt/register >/dev/null
+	# Kernels of x86-64 run i386 programs themselves, unless built without
+	# IA32 emulation, as some virtual machines' are.
+	[ "$(uname -m)" = x86_64 ] || return 0
+	if [ ! -e $binfmt/qemu-i386 ]; then
+		needs gcc-i686-linux-gnu
+		# A static i386 program with no C library, that only exits.
+		echo 'void _start(void) { __asm__ volatile("int $0x80" : : "a"(1), "b"(0)); }' |
+			i686-linux-gnu-gcc -x c -static -nostdlib -o "$ci/i386-probe" -
+		"$ci/i386-probe" 2>/dev/null && return 0
+		say "this kernel runs no i386 program"
+	fi
+	register qemu-i386
 }
 
 # The release in dist/, of this commit: the release stage's, or built here
@@ -178,11 +181,8 @@ needs_release() {
 		return
 	fi
 	say "no release of $commit in dist/; building it without its tests"
-	architectures=$(packaging/release.sh --list)
-	# shellcheck disable=SC2086 # one word per architecture
-	needs_cross $architectures
-	needs dpkg-dev rpm file
-	packaging/release.sh --no-tests
+	needs mmdebstrap
+	$as_root packaging/release.sh --no-tests || fail "packaging/release.sh --no-tests failed"
 	mkdir -p "$ci"
 	echo "$commit" >"$ci/release.commit"
 }
