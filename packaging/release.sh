@@ -119,7 +119,7 @@ make_root() {
 		wanted=$(lines "$file" Installed-Build-Depends | sed 's/ (= \(.*\)),\{0,1\}$/=\1/' | tr '\n' ' ')
 		cross=true
 	else
-		wanted="cmake make g++ dpkg-dev rpm gzip $(for arch; do printf 'musl-dev:%s ' "$arch"; done)"
+		wanted="cmake make g++ dpkg-dev rpm file gzip $(for arch; do printf 'musl-dev:%s ' "$arch"; done)"
 		# The cross compilers' names come from the root's own dpkg.
 		cross='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do
 			[ "$arch" = "$(dpkg --print-architecture)" ] ||
