@@ -105,6 +105,13 @@ for arch in $architectures; do
 	[ -n "$(suite_of "$arch")" ] || die "$arch is not in $table"
 done
 
+# wants ARCH...: what a root for building those architectures must hold, but
+# for the cross compilers.
+wants() {
+	echo cmake make g++ dpkg-dev rpm file gzip
+	for arch; do echo "musl-dev:$arch"; done
+}
+
 # make_root SUITE TARBALL ARCH...: a clean root of SUITE as a tarball, with
 # what building for those architectures needs, or, rebuilding, exactly the
 # packages of the buildinfo of SUITE's first architecture.
@@ -117,9 +124,12 @@ make_root() {
 			[ "$(field "$file" X-Debian-Suite)" = "$suite" ] && break
 		done
 		wanted=$(lines "$file" Installed-Build-Depends | sed 's/ (= \(.*\)),\{0,1\}$/=\1/' | tr '\n' ' ')
+		# Every architecture that the root held packages of.
+		foreign=$(printf '%s\n' $wanted | sed -n 's/^[^:=]*:\([^=]*\)=.*/\1/p' | sort -u |
+			grep -vx "$host" | sed 's/^/,/' | tr -d '\n')
 		cross=true
 	else
-		wanted="cmake make g++ dpkg-dev rpm file gzip $(for arch; do printf 'musl-dev:%s ' "$arch"; done)"
+		wanted=$(wants "$@" | tr "\n" " ")
 		# The cross compilers' names come from the root's own dpkg.
 		cross='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do
 			[ "$arch" = "$(dpkg --print-architecture)" ] ||
@@ -183,9 +193,9 @@ for suite in $suites; do
 		tarball=$roots/rebuild-$suite.tar
 		make_root "$suite" "$tarball" "$@"
 	else
-		# Kept while it is made of the same request to the same mirror.
+		# Kept while it is asked for the same from the same mirror.
 		tarball=$roots/$suite.tar
-		request="$mirror $suite $*"
+		request=$(echo "$mirror" "$suite" "$@" $(wants "$@"))
 		if [ -f "$tarball" ] && [ "$(cat "$tarball.request" 2>/dev/null)" = "$request" ]; then
 			say "using the Debian $suite root kept in $tarball"
 		else
