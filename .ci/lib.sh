@@ -51,7 +51,7 @@ if [ "$(id -u)" -eq 0 ]; then
 elif sudo -n true 2>/dev/null; then
 	as_root=sudo
 else
-	fail "CI needs root, or sudo without a password, for apt-get, chroot, mmdebstrap, binfmt_misc and another user"
+	fail "CI needs root, or sudo without a password, for apt-get, mmdebstrap, chroot and binfmt_misc"
 fi
 host=$(dpkg --print-architecture)
 

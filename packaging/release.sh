@@ -137,13 +137,13 @@ make_root() {
 	fi
 	say "making a clean Debian $suite root for $* in $tarball"
 	for valid_until in true false; do
-		mmdebstrap --quiet --variant=apt --architectures="$host$foreign" \
+		mmdebstrap --variant=apt --architectures="$host$foreign" \
 			--include="$wanted" --aptopt='Acquire::Languages "none"' \
 			--aptopt='APT::Get::allow-downgrades "true"' \
 			--aptopt="Acquire::Check-Valid-Until \"$valid_until\"" \
 			--chrooted-customize-hook="$cross" "$suite" "$tarball" "$mirror" \
 			2>"$tarball.log" && return
-		grep -q 'is no longer valid' "$tarball.log" && [ $valid_until = true ] || {
+		grep -q "InRelease is expired" "$tarball.log" && [ $valid_until = true ] || {
 			cat "$tarball.log" >&2
 			die "mmdebstrap could not make a Debian $suite root"
 		}
