@@ -16,3 +16,9 @@ endif()
 # staged folders under the umask.
 execute_process(COMMAND chmod -R u+w,go-w,a+rX ${CPACK_TEMPORARY_DIRECTORY}
                 COMMAND_ERROR_IS_FATAL ANY)
+# Every file dated SOURCE_DATE_EPOCH: rpmbuild clamps only the times after
+# it, so a release dated after its build would keep the build's times.
+string(TIMESTAMP source_date "%Y%m%d%H%M.%S" UTC)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0
+                        find ${CPACK_TEMPORARY_DIRECTORY} -exec touch -t ${source_date} {} +
+                COMMAND_ERROR_IS_FATAL ANY)
