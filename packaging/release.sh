@@ -94,7 +94,12 @@ if [ $mode = rebuild ]; then
 		[ "${SOURCE_DATE_EPOCH:-$epoch}" = "$epoch" ] ||
 			die "the buildinfo files name different times in SOURCE_DATE_EPOCH"
 		SOURCE_DATE_EPOCH=$epoch
-		architectures="$architectures $(field "$file" Architecture)"
+		arch=$(field "$file" Architecture)
+		[ "$(field "$file" X-Debian-Suite)" = "$(suite_of "$arch")" ] ||
+			die "$file was built in Debian $(field "$file" X-Debian-Suite); $table names $(suite_of "$arch")"
+		[ "$(field "$file" Build-Architecture)" = "$host" ] ||
+			die "$file was built on $(field "$file" Build-Architecture), and this machine is $host"
+		architectures="$architectures $arch"
 		buildinfos="$buildinfos $file"
 	done
 	export SOURCE_DATE_EPOCH
