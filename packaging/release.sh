@@ -55,9 +55,9 @@ src=/build/traffic_rate-$version
 
 # The binaries and the source release come from the same tree: the committed
 # one.  An unpacked source release has no history, and packs no source.
-commit=
+checkout=no commit=
 if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
-	commit=$(git rev-parse HEAD)
+	checkout=yes commit=$(git rev-parse HEAD)
 	git update-index -q --refresh
 	if ! git diff-index --quiet HEAD --; then
 		say "these tracked files differ from the commit, whose source release" \
@@ -67,7 +67,7 @@ if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
 	fi
 fi
 source_tree() {
-	if [ -n "$commit" ]; then
+	if [ $checkout = yes ]; then
 		git archive --format=tar HEAD
 	else
 		tar --exclude='./build*' --exclude=./dist --exclude=./.git -cf - .
@@ -87,7 +87,7 @@ if [ $mode = rebuild ]; then
 		[ "$(field "$file" Version)" = "$version" ] ||
 			die "$file is of version $(field "$file" Version); this source is $version"
 		named=$(field "$file" X-Git-Commit)
-		[ -z "$commit" ] || [ "$named" = "$commit" ] ||
+		[ $checkout = no ] || [ "$named" = "$commit" ] ||
 			die "$file was built from commit $named; this checkout is at $commit: git checkout $named"
 		commit=${commit:-$named}
 		epoch=$(lines "$file" Environment | sed -n 's/^SOURCE_DATE_EPOCH="\(.*\)"$/\1/p')
@@ -185,7 +185,7 @@ buildinfo() {
 
 rm -rf dist
 mkdir -p dist "$roots"
-if [ $mode = release ] && [ -n "$commit" ]; then
+if [ $mode = release ] && [ $checkout = yes ]; then
 	git -c tar.umask=0022 archive --format=tar --prefix="traffic_rate-$version/" HEAD |
 		gzip -9n >"dist/traffic_rate-$version.tar.gz"
 fi
