@@ -13,8 +13,16 @@ step() { printf '\n== %s: %s\n' "$stage" "$*"; }
 say() { printf '%s: %s\n' "$stage" "$*"; }
 fail() {
 	printf '%s FAILED: %s\n' "$stage" "$*" >&2
+	failed=yes
 	exit 1
 }
+# What a stage must undo when it ends, whatever way; and a command that fails
+# on its own still ends the stage with a line that says so.
+cleanup=:
+failed=no
+trap 'status=$?; eval "$cleanup"
+	[ $status -eq 0 ] || [ $failed = yes ] ||
+		printf "%s FAILED: the command above exited %s\n" "$stage" $status >&2' EXIT
 # expect WHAT GOT WANTED
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
@@ -125,7 +133,8 @@ qemu=$ci/qemu
 register() { # name, rule
 	entry=$binfmt/$1
 	if [ -e "$entry" ]; then
-		emulator=$(readlink -f "$(sed -n 's/^interpreter //p' "$entry")")
+		# Its file may be gone: flag F kept it open.
+		emulator=$(readlink -f "$(sed -n 's/^interpreter //p' "$entry")") || true
 		major=$("$emulator" --version 2>/dev/null | sed -n '1s/.* version \([0-9]*\)\..*/\1/p')
 		grep -qx enabled "$entry" && grep -q '^flags: .*F' "$entry" &&
 			[ "${major:-0}" -ge 10 ] && return
