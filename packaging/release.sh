@@ -123,7 +123,6 @@ wants() {
 make_root() {
 	suite=$1 tarball=$2
 	shift 2
-	foreign=$(for arch; do [ "$arch" = "$host" ] || printf ',%s' "$arch"; done)
 	if [ $mode = rebuild ]; then
 		for file in $buildinfos; do
 			[ "$(field "$file" X-Debian-Suite)" = "$suite" ] && break
@@ -134,6 +133,7 @@ make_root() {
 			grep -vx "$host" | sed 's/^/,/' | tr -d '\n')
 		cross=true
 	else
+		foreign=$(for arch; do [ "$arch" = "$host" ] || printf ',%s' "$arch"; done)
 		wanted=$(wants "$@" | tr "\n" " ")
 		# The cross compilers' names come from the root's own dpkg.
 		cross='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do

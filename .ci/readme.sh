@@ -1,0 +1,38 @@
+# The READMEs' blocks, for the stages; sourced by lib.sh.
+
+# readme_block FILE HEADING: the first sh block under the heading HEADING,
+# of any level, before the next heading.  None, or an empty one, fails.
+readme_block() {
+	block=$(awk -v heading="$2" '
+		/^#+ / { sub(/^#+ /, ""); under = $0 == heading; next }
+		under && /^```sh$/ { inside = 1; next }
+		inside && /^```$/ { exit }
+		inside { print }' "$1")
+	[ -n "$block" ] || fail "$1 has no sh block, or an empty one, under the heading '$2'"
+	printf '%s\n' "$block"
+}
+# quick_start FILE HEADING: its two commands, one a line.
+quick_start() {
+	commands=$(readme_block "$1" "$2")
+	[ "$(printf '%s\n' "$commands" | wc -l)" -eq 2 ] ||
+		fail "$1's Quick start ('$2') is not two commands: $commands"
+	printf '%s\n' "$commands"
+}
+# run_quick_start N WHERE RUN...: README.md's Nth Quick start command, given
+# to RUN as one argument: the first must end by printing the rate line, the
+# second must pass every test.
+run_quick_start() {
+	line=$1 where=$2
+	shift 2
+	commands=$(quick_start README.md "Quick start")
+	command=$(printf '%s\n' "$commands" | sed -n "${line}p")
+	echo "$command"
+	if [ "$line" -eq 2 ]; then
+		no_skips "$@" "$command" </dev/null
+		return
+	fi
+	output=$("$@" "$command" </dev/null) || fail "the Quick start's first command failed $where: $command"
+	printf '%s\n' "$output"
+	expect "the last line of the Quick start's first command $where" \
+		"$(printf '%s\n' "$output" | tail -1)" "$rate_line"
+}
