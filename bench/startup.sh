@@ -22,7 +22,7 @@ builds=$#
 for command; do set -- "$@" "'$command' 0 1280000 10"; done
 shift "$builds"
 # shellcheck disable=SC2086 # the options are split on purpose
-hyperfine -N --warmup 100 ${HYPERFINE-} -n true -n exit_only /bin/true "$work/exit_only" "$@" \
+hyperfine -N --warmup 20 ${HYPERFINE-} -n true -n exit_only /bin/true "$work/exit_only" "$@" \
 	"awk 'BEGIN { print int((1280000 - 0) / (10 * 128)) }'" \
 	"dash -c 'echo \$(( (1280000 - 0) / (10 * 128) ))'" \
 	"python3 -c 'print((1280000 - 0) // (10 * 128))'"
