@@ -19,7 +19,7 @@ if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
       OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE failed ERROR_VARIABLE error)
   if(failed OR NOT epoch MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "date -d cannot read packaging/changelog's time, ${CPACK_TRAFFIC_RATE_CHANGELOG_TIME} ${CPACK_TRAFFIC_RATE_CHANGELOG_ZONE}: set SOURCE_DATE_EPOCH (${error})")
+    message(FATAL_ERROR "date -d did not read packaging/changelog's time, ${CPACK_TRAFFIC_RATE_CHANGELOG_TIME} in TZ=${CPACK_TRAFFIC_RATE_CHANGELOG_ZONE}: set SOURCE_DATE_EPOCH. ${error}")
   endif()
   set(ENV{SOURCE_DATE_EPOCH} ${epoch})
 endif()
