@@ -4,9 +4,9 @@
 # does.  Glibc's start-up reads the environment, so the count grows a little
 # with its size.
 #
-#   bench/instructions.sh [traffic_rate]    (default: build/traffic_rate)
+#   bench/instructions.sh [traffic_rate]    (default: this checkout's build/traffic_rate)
 set -eu
-command=${1:-build/traffic_rate}
+command=${1:-$(dirname "$0")/../build/traffic_rate}
 for operands in "0 1280000 10" "" "0 x 10" "0 1 0"; do
 	# shellcheck disable=SC2086 # the operands are split on purpose
 	count=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null \

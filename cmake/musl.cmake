@@ -7,7 +7,7 @@
 # It needs that architecture's g++ (g++-aarch64-linux-gnu, say; the host's own
 # g++ for the host) and musl-dev:ARCH.  This works for a source that includes
 # only C headers and links nothing from the C++ library, as traffic_rate
-# does; the tests and the benchmark need the host's own toolchain.
+# does; the tests need the host's own toolchain.
 #
 # Debian's musl-gcc.specs starts every program through Scrt1.o, which cannot
 # relocate itself, so it cannot link -static-pie.  The specs file written

@@ -1,60 +1,43 @@
 # Everything about traffic_rate's packages, included by CMakeLists.txt once the
-# command's target is known: the version and date from the changelog, the
+# command's target is known: the date from the changelog, the
 # copyright file, and CPack's settings for the .deb, .rpm and .tar.gz.
 #
 # Takes from CMakeLists.txt traffic_rate_libc (glibc, musl or other) and
 # traffic_rate_linked (static or dynamic); sets TRAFFIC_RATE_DATE, the
-# changelog's date, and writes copyright into the build folder.
+# changelog's date, and writes copyright into the build folder.  The version
+# is read from the changelog by CMakeLists.txt.
 
-# The changelog's latest entry must name the version being built.  Its date
-# dates the manual page, and the packages' files when SOURCE_DATE_EPOCH is
-# not set, as Debian's own tools do.
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_head LIMIT_COUNT 1)
-if(NOT changelog_head MATCHES "^traffic-rate \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog does not begin with version ${PROJECT_VERSION}")
-endif()
+# The manual pages are dated by the changelog's latest entry, as written in
+# its trailer: " -- NAME <MAIL>  Wed, 09 Dec 2026 00:30:00 +0000" dates
+# them 2026-12-09.  The packages' files are dated SOURCE_DATE_EPOCH, or,
+# when it is not set, that time as date(1) reads it (see cpack.cmake).
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_trailer
      REGEX "^ -- " LIMIT_COUNT 1)
-# The trailer's date, as Debian writes it: "Tue, 08 Dec 2026 15:30:00 +0000".
-# Read here, not by a date command: not every date reads such a date.
 set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
 if(NOT changelog_trailer MATCHES
-   ">  [A-Z][a-z][a-z], ([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+) ([-+])([0-9][0-9])([0-9][0-9])$")
-  message(FATAL_ERROR "packaging/changelog: no date of Debian's form in: ${changelog_trailer}")
+   ">  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Za-z]+) ([0-9][0-9][0-9][0-9]) ([0-9][0-9]:[0-9][0-9]:[0-9][0-9]) ([-+])([0-9][0-9])([0-9][0-9])$")
+  message(FATAL_ERROR "packaging/changelog: no date of Debian's form (Wed, 09 Dec 2026 00:30:00 +0000) in: ${changelog_trailer}")
 endif()
 set(day ${CMAKE_MATCH_1})
-list(FIND months ${CMAKE_MATCH_2} month)
-math(EXPR month "${month} + 1")
 set(year ${CMAKE_MATCH_3})
-math(EXPR offset "(${CMAKE_MATCH_8} * 60 + ${CMAKE_MATCH_9}) * 60")
-if(CMAKE_MATCH_7 STREQUAL "-")
-  math(EXPR offset "-${offset}")
-endif()
-math(EXPR clock "${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
-# Days since 1970-01-01 of a date in the Gregorian calendar, counted in
-# 400-year eras of years that begin in March, so that February comes last.
-if(month LESS_EQUAL 2)
-  math(EXPR y "${year} - 1")
-  math(EXPR m "${month} + 9")
+set(time ${CMAKE_MATCH_4})
+# The offset as a POSIX time zone, for date -d, whose sign is the other way.
+if(CMAKE_MATCH_5 STREQUAL "+")
+  set(CPACK_TRAFFIC_RATE_CHANGELOG_ZONE "CHANGELOG-${CMAKE_MATCH_6}:${CMAKE_MATCH_7}")
 else()
-  set(y ${year})
-  math(EXPR m "${month} - 3")
+  set(CPACK_TRAFFIC_RATE_CHANGELOG_ZONE "CHANGELOG+${CMAKE_MATCH_6}:${CMAKE_MATCH_7}")
 endif()
-math(EXPR era "${y} / 400")
-math(EXPR year_of_era "${y} - ${era} * 400")
-math(EXPR day_of_year "(153 * ${m} + 2) / 5 + ${day} - 1")
-math(EXPR day_of_era "${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year}")
-math(EXPR changelog_epoch "(${era} * 146097 + ${day_of_era} - 719468) * 86400 + ${clock} - ${offset}")
-# string(TIMESTAMP) reads the time from SOURCE_DATE_EPOCH when it is set.
-set(given_epoch "$ENV{SOURCE_DATE_EPOCH}")
-set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})
-string(TIMESTAMP TRAFFIC_RATE_DATE "%Y-%m-%d" UTC)
-set(ENV{SOURCE_DATE_EPOCH} "${given_epoch}")
-if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
-  set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
-else()
-  set(CPACK_SOURCE_DATE_EPOCH ${changelog_epoch})
+list(FIND months ${CMAKE_MATCH_2} month)
+if(month EQUAL -1)
+  message(FATAL_ERROR "packaging/changelog: no month '${CMAKE_MATCH_2}' (Jan to Dec) in: ${changelog_trailer}")
 endif()
+set(numbers 01 02 03 04 05 06 07 08 09 10 11 12)
+list(GET numbers ${month} month)
+if(day MATCHES "^[0-9]$")
+  set(day 0${day})
+endif()
+set(TRAFFIC_RATE_DATE ${year}-${month}-${day})
+set(CPACK_TRAFFIC_RATE_CHANGELOG_TIME "${TRAFFIC_RATE_DATE} ${time}")
 
 # The copyright file names the C library too where it is linked in.
 file(READ ${CMAKE_CURRENT_LIST_DIR}/copyright copyright)

@@ -222,7 +222,7 @@ for suite in $suites; do
 	chroot --userspec=65534:65534 "$root" env -i PATH=/usr/bin:/bin HOME=/build \
 		LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" sh -ec '
 		cd "$0"
-		for arch; do cmake --workflow --preset "release-$arch"; done' "$src" "$@"
+		for arch; do TRAFFIC_RATE_ARCH=$arch cmake --workflow --preset release; done' "$src" "$@"
 	for arch; do
 		rm -rf "build-release-$arch"
 		mkdir "build-release-$arch"
@@ -260,7 +260,7 @@ fi
 if [ $tests = yes ]; then
 	cmake --workflow --preset check
 	for arch in $architectures; do
-		ctest --preset "release-$arch"
+		TRAFFIC_RATE_ARCH=$arch ctest --preset release
 	done
 fi
 cd dist

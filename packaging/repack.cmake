@@ -21,6 +21,13 @@ foreach(package ${CPACK_PACKAGE_FILES})
     execute_process(COMMAND dpkg-deb --raw-extract ${package} ${tree}
                     COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND chmod -R u+w,go-w,a+rX ${tree} COMMAND_ERROR_IS_FATAL ANY)
+    # dpkg-deb clamps only the times after SOURCE_DATE_EPOCH: the folder
+    # extracted to would keep the time of the build of a changelog entry
+    # dated after it.
+    string(TIMESTAMP source_date "%Y%m%d%H%M.%S" UTC)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0
+                            find ${tree} -exec touch -t ${source_date} {} +
+                    COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip --build ${tree} ${package}
                     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   endif()

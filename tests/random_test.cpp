@@ -1,7 +1,8 @@
 // Random argument vectors against a model of the command written apart from
 // it: a reading is wide when its digits, without leading zeros, compare above
 // "4294967295" as text, 32-bit values are reduced through 64-bit arithmetic,
-// and the rate is an exact quotient.  TRAFFIC_RATE_SEED=n repeats a run.
+// and the rate is an exact quotient.  TRAFFIC_RATE_SEED=n repeats a run;
+// TRAFFIC_RATE_CASES=n runs n cases, 300 by default (the release runs 3000).
 
 #include <gtest/gtest.h>
 
@@ -198,8 +199,14 @@ TEST(Random, ArgumentVectorsMatchTheModel)
 	        seed_text != nullptr ? std::strtoull(seed_text, nullptr, 10)
 	                             : std::random_device{}();
 	std::cout << "TRAFFIC_RATE_SEED=" << seed << std::endl;
+	const char *cases_text = std::getenv("TRAFFIC_RATE_CASES");
+	const unsigned long cases =
+	        cases_text != nullptr ? std::strtoul(cases_text, nullptr, 10)
+	                              : 300;
+	ASSERT_GT(cases, 0U) << "TRAFFIC_RATE_CASES=" << cases_text
+	                     << " is not a count of cases";
 	Generator generate(seed);
-	for (int i = 0; i < 3000; i++) {
+	for (unsigned long i = 0; i < cases; i++) {
 		const auto argv = generate.argv();
 		ASSERT_EQ(run(argv), model(argv))
 		        << "TRAFFIC_RATE_SEED=" << seed << ", case " << i
