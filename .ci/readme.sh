@@ -1,14 +1,19 @@
 # The READMEs' blocks, for the stages; sourced by lib.sh.
 
-# readme_block FILE HEADING: the first sh block under the heading HEADING,
-# of any level, before the next heading.  None, or an empty one, fails.
+# readme_block FILE HEADING [N]: the Nth sh block (the first unless N is
+# given) under the heading HEADING, of any level, before the next heading.  A
+# line in a block is never a heading.  None, or an empty one, fails.
 readme_block() {
-	block=$(awk -v heading="$2" '
-		/^#+ / { sub(/^#+ /, ""); under = $0 == heading; next }
-		under && /^```sh$/ { inside = 1; next }
-		inside && /^```$/ { exit }
-		inside { print }' "$1")
-	[ -n "$block" ] || fail "$1 has no sh block, or an empty one, under the heading '$2'"
+	block=$(awk -v heading="$2" -v n="${3:-1}" '
+		/^```/ {
+			if (fenced) { if (inside) exit; fenced = 0; next }
+			fenced = 1
+			inside = under && $0 == "```sh" && ++count == n
+			next
+		}
+		fenced { if (inside) print; next }
+		/^#+ / { sub(/^#+ /, ""); under = $0 == heading; count = 0 }' "$1")
+	[ -n "$block" ] || fail "$1 has no sh block ${3:-1}, or an empty one, under the heading '$2'"
 	printf '%s\n' "$block"
 }
 # quick_start FILE HEADING: its two commands, one a line.
