@@ -21,6 +21,8 @@
 # the same.  Any failure stops the run with a line that names it, and running
 # it again finishes the job.
 set -eu
+# What it publishes is for all to read.
+umask 022
 usage() {
 	echo "usage: packaging/publish.sh --key FINGERPRINT [--key FINGERPRINT]..." \
 		"[--partial] --url URL --out DIR" >&2
@@ -76,6 +78,7 @@ ls dist/*.deb dist/*.rpm >/dev/null 2>&1 || die "dist/ holds no .deb or no .rpm:
 
 architectures() { # the architectures of the packages named, as deb:ARCH or rpm:ARCH
 	for package; do
+		[ -e "$package" ] || continue
 		case $package in
 		*_all.deb) ;;
 		*.deb) package=${package%.deb} && echo "deb:${package##*_}" ;;
@@ -85,8 +88,7 @@ architectures() { # the architectures of the packages named, as deb:ARCH or rpm:
 }
 mkdir -p "$out/deb/pool" "$out/rpm"
 out=$(cd "$out" && pwd -P)
-# shellcheck disable=SC2046 # one word per file
-missing=$(architectures $(ls -d "$out"/deb/pool/*.deb "$out"/rpm/*.rpm 2>/dev/null) |
+missing=$(architectures "$out"/deb/pool/*.deb "$out"/rpm/*.rpm |
 	grep -vxF "$(architectures dist/*.deb dist/*.rpm)" | tr '\n' ' ') || true
 [ -z "$missing" ] || [ $partial = yes ] ||
 	die "dist/ lacks architectures that $out serves: ${missing% }; --partial publishes it all the same"
@@ -99,7 +101,9 @@ export SOURCE_DATE_EPOCH
 sign() { # detached, or with --clearsign, what it signs
 	gpg --batch --yes --local-user "$key" --digest-algo SHA512 "$@"
 }
-# Files are made here, on DIR's file system, and moved into place whole.
+# Files are made here, on DIR's file system, and moved into place whole; a
+# run killed outright leaves its folder to the next.
+rm -rf "$out"/.publish.*
 tmp=$(mktemp -d "$out/.publish.XXXXXX")
 put() { # FILE, WHERE: a copy of FILE, whole, as WHERE
 	cp "$1" "$tmp/put" && touch -d "@$SOURCE_DATE_EPOCH" "$tmp/put" && mv "$tmp/put" "$2"
@@ -109,7 +113,7 @@ put() { # FILE, WHERE: a copy of FILE, whole, as WHERE
 for deb in dist/*.deb; do
 	published=$out/deb/pool/${deb#dist/}
 	if [ -e "$published" ]; then
-		cmp -s "$deb" "$published" || die "$published is published with other bytes than $deb"
+		cmp -s "$deb" "$published" || die "$published is published with other content than $deb"
 	else
 		put "$deb" "$published"
 	fi
@@ -134,7 +138,7 @@ if [ -z "$last" ] || ! cmp -s "$tmp/keyring.pgp" "$tmp/last.pgp"; then
 	maintainer=$(dpkg-parsechangelog -l packaging/changelog -SMaintainer)
 	{
 		printf '%s (%s) stable; urgency=medium\n\n' "$package" "$version"
-		printf '  * Key %s.\n' "$@"
+		printf '%s\n' "$@" | LC_ALL=C sort -u | sed 's/.*/  * Key &./'
 		printf '\n -- %s  %s\n' "$maintainer" "$(date -R -u -d "@$SOURCE_DATE_EPOCH")"
 		if [ -n "$last" ]; then
 			echo
