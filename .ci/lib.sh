@@ -1,9 +1,10 @@
 # What the stages of CI share, sourced by each: printing a step, failing with
-# a message, comparing values, running tests with no skips, the READMEs'
-# blocks (readme.sh), the packages a stage needs and the release
-# (packages.sh), root, the emulators (qemu.sh), and the lists that more than
-# one stage reads.  A stage keeps what it makes under
-# build-ci/STAGE, which the next run of that stage empties first.
+# a message, comparing values, a command that must fail, RPMs' signatures,
+# running tests with no skips, the READMEs' blocks and their install commands
+# (readme.sh), the packages a stage needs and the release (packages.sh),
+# root, the emulators (qemu.sh), and the lists that more than one stage
+# reads.  A stage keeps what it makes under build-ci/STAGE, which the next
+# run of that stage empties first.
 set -eu
 cd "$(dirname "$0")/.."
 ci=$PWD/build-ci
@@ -27,6 +28,18 @@ trap 'status=$?; eval "$cleanup"
 # expect WHAT GOT WANTED
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
+}
+
+# refused WHAT COMMAND...: the command fails, and says WHAT (any case).
+refused() {
+	reason=$1
+	shift
+	if "$@" >"$work/refused.log" 2>&1; then
+		cat "$work/refused.log"
+		fail "accepted: $*"
+	fi
+	cat "$work/refused.log"
+	grep -qiF -- "$reason" "$work/refused.log" || fail "'$*' failed without saying '$reason'"
 }
 
 # The line that every build, package and root must print, and for what.
@@ -82,6 +95,19 @@ no_skips() {
 gpg_kill() {
 	find "$work" -name pubring.kbx 2>/dev/null | while read -r keyring; do
 		gpgconf --homedir "$(dirname "$keyring")" --kill all 2>/dev/null || true
+	done
+}
+
+# signed_by KEYS RPM...: each RPM signed by one of KEYS, an armoured keyring,
+# as rpm checks it.
+signed_by() {
+	keys=$1
+	shift
+	rm -rf "$work/rpmdb"
+	rpmkeys --dbpath "$work/rpmdb" --import "$keys" || fail "rpmkeys cannot import $keys"
+	for rpm; do
+		rpmkeys --dbpath "$work/rpmdb" --checksig "$rpm" | grep -q ': digests signatures OK$' ||
+			fail "$rpm is not signed by a key of $keys"
 	done
 }
 

@@ -41,3 +41,24 @@ run_quick_start() {
 	expect "the last line of the Quick start's first command $where" \
 		"$(printf '%s\n' "$output" | tail -1)" "$rate_line"
 }
+
+# readme_apt ROOT URL: README.md's "Install with apt" commands in ROOT, a
+# clean Debian root, for the repositories published at URL.
+readme_apt() {
+	commands=$(readme_block README.md "Install with apt" | sed "s|^url=.*|url=$2|")
+	in_root "$1" sh -ex -c "$commands" || fail "README.md's 'Install with apt' failed in $1"
+}
+# readme_dnf URL: README.md's "Install with dnf" commands in dnf_root, an
+# empty folder, for the repositories published at URL; dnf_in_root runs dnf
+# there.  Yes to every question, and a repository that cannot be had is an
+# error, not a warning; the repository's own file asks for both signatures.
+readme_dnf() {
+	mkdir -p "$dnf_root/etc/dnf" "$dnf_root/etc/yum.repos.d"
+	printf '[main]\nassumeyes=True\nskip_if_unavailable=False\n' >"$dnf_root/etc/dnf/dnf.conf"
+	commands=$(readme_block README.md "Install with dnf")
+	printf '%s\n' "$commands" | sed -e "s|^url=.*|url=$1|" -e 's/^sudo //' \
+		-e "s| /etc/| $dnf_root/etc/|g" -e 's/^dnf /dnf_in_root /' >"$work/dnf.sh"
+	cat "$work/dnf.sh"
+	(. "$work/dnf.sh") || fail "README.md's 'Install with dnf' failed in $dnf_root"
+}
+dnf_in_root() { $as_root dnf --installroot="$dnf_root" --releasever=1 --refresh "$@"; }
