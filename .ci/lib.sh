@@ -1,8 +1,8 @@
 # What the stages of CI share, sourced by each: printing a step, failing with
-# a message, comparing values, running tests with no skips, the READMEs'
-# blocks (readme.sh), the packages a stage needs and the release
-# (packages.sh), root, the emulators (qemu.sh), and the lists that more than
-# one stage reads.  A stage keeps what it makes under
+# a message, comparing values, a command that must fail and say why, running
+# tests with no skips, the READMEs' blocks (readme.sh), the packages a stage
+# needs and the release (packages.sh), root, the emulators (qemu.sh), and the
+# lists that more than one stage reads.  A stage keeps what it makes under
 # build-ci/STAGE, which the next run of that stage empties first.
 set -eu
 cd "$(dirname "$0")/.."
@@ -27,6 +27,17 @@ trap 'status=$?; eval "$cleanup"
 # expect WHAT GOT WANTED
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
+}
+# refused REASON COMMAND...: COMMAND fails, and says REASON (any case).
+refused() {
+	reason=$1
+	shift
+	if "$@" >"$work/refused.log" 2>&1; then
+		cat "$work/refused.log"
+		fail "accepted: $*"
+	fi
+	cat "$work/refused.log"
+	grep -qi "$reason" "$work/refused.log" || fail "'$*' failed without saying '$reason'"
 }
 
 # The line that every build, package and root must print, and for what.
