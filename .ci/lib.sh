@@ -29,7 +29,6 @@ trap 'status=$?; eval "$cleanup"
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
 }
-
 # refused WHAT COMMAND...: the command fails, and says WHAT (any case).
 refused() {
 	reason=$1

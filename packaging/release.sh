@@ -1,34 +1,57 @@
 #!/bin/sh
 # Builds the release: for each architecture of cmake/architectures.txt, or
 # for those named, its packages, built in a clean root of the Debian release
-# that the table names for it, and a buildinfo that records that root; the
-# source release from the committed tree; all of it in dist/ with one
-# SHA256SUMS.  Then it runs the whole suite against each architecture here,
-# foreign ones under qemu-user through binfmt_misc.
+# that the table names for it from the source release's own bytes, and a
+# buildinfo that records that root and names that source release; the source
+# release from the committed tree; all of it in dist/ with one SHA256SUMS.
+# Then it runs the whole suite against each architecture here, foreign ones
+# under qemu-user through binfmt_misc.
 #
 #   packaging/release.sh [--no-tests] [ARCH...]
 #   packaging/release.sh --rebuild FILE.buildinfo...
 #   packaging/release.sh --list          the architectures, one a line
 #
+# It builds into build-dist/ and puts that in dist/'s place only once all of
+# it, the tests too, has succeeded: a run that fails or is stopped leaves the
+# last dist/, and no unpacked root.
+#
 # --rebuild builds again the architecture of each buildinfo, in a fresh root
-# of the exact versions that it lists, and exits 0 only if every checksum in
-# it matches, saying which differ otherwise.
+# of the exact versions that it lists, from the source release that it names,
+# found beside it and checked by its SHA-256, into build-rebuild/.  It exits
+# 0 only if every file that the buildinfo files list was rebuilt with their
+# checksum, naming those that differ or were not made otherwise.
 #
 # It runs as root, for mmdebstrap and chroot; the build runs in the root as
 # nobody, in a clean environment, in /build/traffic_rate-VERSION.  Roots are
 # kept as tarballs in build-roots/ (or $TRAFFIC_RATE_ROOTS) and made again
-# when what they must hold changes.  Debian's packages come from
-# $DEBIAN_MIRROR, by default http://deb.debian.org/debian.
+# when what they must hold changes, a kept one replaced only by a whole new
+# one.  Debian's packages come from $DEBIAN_MIRROR, by default
+# http://deb.debian.org/debian.
 set -eu
-cd "$(dirname "$0")/.."
 table=cmake/architectures.txt
-if [ "${1-}" = --list ]; then
-	awk '!/^#/ && NF { print $1 }' $table
-	exit
-fi
+list() { awk '!/^#/ && NF { print $1 }' $table; }
+mode=release tests=yes
+case ${1-} in
+--list)
+	cd "$(dirname "$0")/.."
+	list
+	exit ;;
+--no-tests) tests=no && shift ;;
+--rebuild)
+	mode=rebuild tests=no && shift
+	# The buildinfo files as named from where it was called.
+	for file; do
+		shift
+		case $file in /*) ;; *) file=$PWD/$file ;; esac
+		set -- "$@" "$file"
+	done ;;
+esac
+cd "$(dirname "$0")/.."
 say() { echo "release.sh: $*" >&2; }
+died=no
 die() {
 	say "$@"
+	died=yes
 	exit 1
 }
 field() { # buildinfo, name: a one-line field's value
@@ -40,11 +63,6 @@ lines() { # buildinfo, name: a multiline field's lines, unindented
 }
 suite_of() { awk -v arch="$1" '$1 == arch { print $3 }' $table; }
 
-mode=release tests=yes
-case ${1-} in
---no-tests) tests=no && shift ;;
---rebuild) mode=rebuild tests=no && shift ;;
-esac
 [ "$(id -u)" -eq 0 ] ||
 	die "it builds in clean roots, made by mmdebstrap and entered by chroot, which needs root: run it with sudo"
 version=$(sed -n '1s/^traffic-rate (\([^)]*\)).*/\1/p' packaging/changelog)
@@ -53,58 +71,103 @@ mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 roots=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
 src=/build/traffic_rate-$version
 
-# The binaries and the source release come from the same tree: the committed
-# one.  An unpacked source release has no history, and packs no source.
+# A checkout is told by its .git, a folder or, in a worktree, a file; an
+# unpacked source release has none.  The binaries and the source release
+# come from the same tree: a checkout's committed one, which git must read.
 checkout=no commit=
-if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
-	checkout=yes commit=$(git rev-parse HEAD)
+if [ -e .git ]; then
+	checkout=yes top=$(pwd -P)
+	got=$(git rev-parse --show-toplevel 2>&1) ||
+		die "git refuses the checkout $top ($(echo "$got" | head -n1)): run it with sudo as the checkout's owner, $(stat -c %U .), or trust it first: git config --global --add safe.directory $top"
+	[ "$got" = "$top" ] || die "$top/.git is not a checkout of $top: git names $got its top"
+	git cat-file -e HEAD:packaging/release.sh 2>/dev/null ||
+		die "$top/.git is not a checkout of traffic_rate: its HEAD holds no packaging/release.sh"
+	commit=$(git rev-parse HEAD)
 	git update-index -q --refresh
 	if ! git diff-index --quiet HEAD --; then
 		say "these tracked files differ from the commit, whose source release" \
 			"would not hold what the binaries were built from; commit or stash them first:"
 		git status --short --untracked-files=no >&2
-		exit 1
+		die "$top: tracked files differ from the commit $commit"
 	fi
 fi
-source_tree() {
-	if [ $checkout = yes ]; then
-		git archive --format=tar HEAD
-	else
-		tar --exclude='./build*' --exclude=./dist --exclude=./.git -cf - .
-	fi
-}
 
-buildinfos=
+# What a run that ends early leaves: the last dist/, the kept roots whole,
+# no unpacked root and no half-made one.
+new= root= partial=
+cleanup() {
+	[ -z "$root" ] || rm -rf "$root"
+	[ -z "$partial" ] || rm -f "$partial"
+	[ $mode = rebuild ] || [ -z "$new" ] || rm -rf "$new"
+	[ -e dist ] || [ ! -e build-dist-old ] || mv build-dist-old dist
+}
+trap 'status=$?; cleanup
+	[ $status -eq 0 ] || [ $died = yes ] || say "failed (exit $status); dist/ is left as it was"
+	exit $status' EXIT
+trap 'died=yes; say "stopped by SIGINT; dist/ is left as it was"; exit 130' INT
+trap 'died=yes; say "stopped by SIGTERM; dist/ is left as it was"; exit 143' TERM
+
+# A plain file name, as a buildinfo may list: no folder, nothing odd.
+plain='[A-Za-z0-9][A-Za-z0-9._+~-]*'
+buildinfos= source=
 if [ $mode = rebuild ]; then
 	[ $# -gt 0 ] || die "--rebuild takes the .buildinfo files to build again"
+	# Copies, read and checked here before any root is made, of the buildinfo
+	# files and of the source release that they name.
+	copies=$roots/wanted
+	rm -rf "$copies"
+	mkdir -p "$copies"
 	architectures=
 	for file; do
 		[ -f "$file" ] || die "no file $file"
-		# A copy, since dist/, where it may be, is emptied first.
-		mkdir -p "$roots/wanted"
-		cp "$file" "$roots/wanted/"
-		file=$roots/wanted/$(basename "$file")
+		given=$file
+		file=$copies/$(basename "$file")
+		cp "$given" "$file"
 		[ "$(field "$file" Version)" = "$version" ] ||
-			die "$file is of version $(field "$file" Version); this source is $version"
+			die "$given is of version $(field "$file" Version); this source is $version"
 		named=$(field "$file" X-Git-Commit)
 		[ $checkout = no ] || [ "$named" = "$commit" ] ||
-			die "$file was built from commit $named; this checkout is at $commit: git checkout $named"
+			die "$given was built from commit $named; this checkout is at $commit: git checkout $named"
 		commit=${commit:-$named}
 		epoch=$(lines "$file" Environment | sed -n 's/^SOURCE_DATE_EPOCH="\(.*\)"$/\1/p')
+		case $epoch in '' | *[!0-9]*) die "$given names no SOURCE_DATE_EPOCH under Environment" ;; esac
 		[ "${SOURCE_DATE_EPOCH:-$epoch}" = "$epoch" ] ||
 			die "the buildinfo files name different times in SOURCE_DATE_EPOCH"
 		SOURCE_DATE_EPOCH=$epoch
 		arch=$(field "$file" Architecture)
 		[ "$(field "$file" X-Debian-Suite)" = "$(suite_of "$arch")" ] ||
-			die "$file was built in Debian $(field "$file" X-Debian-Suite); $table names $(suite_of "$arch")"
+			die "$given was built in Debian $(field "$file" X-Debian-Suite); $table names $(suite_of "$arch")"
 		[ "$(field "$file" Build-Architecture)" = "$host" ] ||
-			die "$file was built on $(field "$file" Build-Architecture), and this machine is $host"
+			die "$given was built on $(field "$file" Build-Architecture), and this machine is $host"
+		# What the rebuild is to prove: at least one checksum, each of a file.
+		lines "$file" Checksums-Sha256 >"$copies/sums"
+		[ -s "$copies/sums" ] ||
+			die "$given lists no SHA-256 (Checksums-Sha256): a rebuild of it would compare nothing"
+		if bad=$(grep -Evx "[0-9a-f]{64} [0-9]+ $plain" "$copies/sums"); then
+			die "$given: this Checksums-Sha256 line is not 'SHA-256 SIZE FILE': $(echo "$bad" | head -n1)"
+		fi
+		# The source release it was built from, found beside it.
+		name=$(field "$file" X-Source-Release) sum=$(field "$file" X-Source-Release-Sha256)
+		echo "$name" | grep -qx "$plain" && echo "$sum" | grep -qx '[0-9a-f]\{64\}' ||
+			die "$given names no source release (X-Source-Release and X-Source-Release-Sha256)"
+		if [ -z "$source" ]; then
+			release=$(dirname "$given")/$name
+			[ -f "$release" ] || die "$release, the source release that $given was built from, is missing"
+			source=$copies/$name
+			cp "$release" "$source"
+			got=$(sha256sum <"$source" | cut -d' ' -f1)
+			[ "$got" = "$sum" ] ||
+				die "$release is not the source release that $given was built from: its SHA-256 is $got, not $sum"
+			source_sum=$sum
+		fi
+		[ "$copies/$name" = "$source" ] && [ "$sum" = "$source_sum" ] ||
+			die "the buildinfo files name different source releases: $(basename "$source") $source_sum and $name $sum"
 		architectures="$architectures $arch"
 		buildinfos="$buildinfos $file"
 	done
 	export SOURCE_DATE_EPOCH
 else
-	architectures=${*:-$("$0" --list)}
+	architectures=${*:-$(list)}
 fi
 for arch in $architectures; do
 	[ -n "$(suite_of "$arch")" ] || die "$arch is not in $table"
@@ -119,7 +182,8 @@ wants() {
 
 # make_root SUITE TARBALL ARCH...: a clean root of SUITE as a tarball, with
 # what building for those architectures needs, or, rebuilding, exactly the
-# packages of the buildinfo of SUITE's first architecture.
+# packages of the buildinfo of SUITE's first architecture.  The tarball is
+# made beside as TARBALL.new, and takes TARBALL's place once whole.
 make_root() {
 	suite=$1 tarball=$2
 	shift 2
@@ -141,16 +205,21 @@ make_root() {
 			echo g++-$(dpkg-architecture -a$arch -qDEB_HOST_GNU_TYPE 2>/dev/null | tr _ -); done)'
 	fi
 	say "making a clean Debian $suite root for $* in $tarball"
+	partial=$tarball.new
 	for valid_until in true false; do
-		mmdebstrap --variant=apt --architectures="$host$foreign" \
+		if mmdebstrap --variant=apt --format=tar --architectures="$host$foreign" \
 			--include="$wanted" --aptopt='Acquire::Languages "none"' \
 			--aptopt='APT::Get::allow-downgrades "true"' \
 			--aptopt="Acquire::Check-Valid-Until \"$valid_until\"" \
-			--chrooted-customize-hook="$cross" "$suite" "$tarball" "$mirror" \
-			2>"$tarball.log" && return
+			--chrooted-customize-hook="$cross" "$suite" "$partial" "$mirror" \
+			2>"$tarball.log"; then
+			mv "$partial" "$tarball"
+			partial=
+			return
+		fi
 		grep -q "InRelease is expired" "$tarball.log" && [ $valid_until = true ] || {
 			cat "$tarball.log" >&2
-			die "mmdebstrap could not make a Debian $suite root"
+			die "mmdebstrap could not make a Debian $suite root from $mirror; $tarball is left as it was"
 		}
 		say "$mirror's $suite is past its Valid-Until; making the root without that check"
 	done
@@ -167,7 +236,7 @@ buildinfo() {
 	for sum in Md5:md5sum Sha1:sha1sum Sha256:sha256sum; do
 		echo "Checksums-${sum%:*}:"
 		for file in $files; do
-			echo " $(${sum#*:} <"dist/$file" | cut -d' ' -f1) $(wc -c <"dist/$file") $file"
+			echo " $(${sum#*:} <"$new/$file" | cut -d' ' -f1) $(wc -c <"$new/$file") $file"
 		done
 	done
 	echo "Build-Origin: Debian"
@@ -176,6 +245,8 @@ buildinfo() {
 	echo "Build-Path: $src"
 	echo "X-Debian-Suite: $3"
 	[ -z "$commit" ] || echo "X-Git-Commit: $commit"
+	echo "X-Source-Release: $(basename "$source")"
+	echo "X-Source-Release-Sha256: $(sha256sum <"$source" | cut -d' ' -f1)"
 	echo "Installed-Build-Depends:"
 	chroot "$2" dpkg-query -W -f '${binary:Package} (= ${Version})\n' | sort | sed 's/^/ /; $!s/$/,/'
 	echo "Environment:"
@@ -183,11 +254,25 @@ buildinfo() {
 	echo " SOURCE_DATE_EPOCH=\"$SOURCE_DATE_EPOCH\""
 }
 
-rm -rf dist
-mkdir -p dist "$roots"
-if [ $mode = release ] && [ $checkout = yes ]; then
-	git -c tar.umask=0022 archive --format=tar --prefix="traffic_rate-$version/" HEAD |
-		gzip -9n >"dist/traffic_rate-$version.tar.gz"
+if [ $mode = rebuild ]; then
+	new=build-rebuild
+else
+	new=build-dist
+fi
+rm -rf "$new"
+mkdir -p "$new" "$roots"
+if [ $mode = release ]; then
+	# The source release: the commit, or, in an unpacked source release,
+	# the tree as it stands.
+	source=$new/traffic_rate-$version.tar.gz
+	if [ $checkout = yes ]; then
+		git -c tar.umask=0022 archive --format=tar --prefix="traffic_rate-$version/" HEAD >"$new/source.tar"
+	else
+		tar --sort=name --owner=0 --group=0 --numeric-owner --exclude='./build*' --exclude=./dist \
+			--exclude=./.git --transform="s|^\\.|traffic_rate-$version|" -cf "$new/source.tar" .
+	fi
+	gzip -9n <"$new/source.tar" >"$source"
+	rm "$new/source.tar"
 fi
 suites=$(for arch in $architectures; do suite_of "$arch"; done | awk '!seen[$0]++')
 for suite in $suites; do
@@ -204,7 +289,7 @@ for suite in $suites; do
 		if [ -f "$tarball" ] && [ "$(cat "$tarball.request" 2>/dev/null)" = "$request" ]; then
 			say "using the Debian $suite root kept in $tarball"
 		else
-			rm -f "$tarball" "$tarball.request"
+			rm -f "$tarball.request"
 			make_root "$suite" "$tarball" "$@"
 			echo "$request" >"$tarball.request"
 		fi
@@ -214,7 +299,7 @@ for suite in $suites; do
 	mkdir "$root"
 	tar -xf "$tarball" -C "$root"
 	mkdir -p "$root$src"
-	source_tree | tar -xf - -C "$root$src"
+	tar -xzf "$source" -C "$root$src" --strip-components=1
 	chown -R 65534:65534 "$root/build"
 	SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(chroot "$root" dpkg-parsechangelog \
 		-l "$src/packaging/changelog" -STimestamp)}
@@ -229,32 +314,36 @@ for suite in $suites; do
 		cp "$root$src/build-release-$arch"/traffic_rate "$root$src/build-release-$arch"/*.deb \
 			"$root$src/build-release-$arch"/*.rpm "$root$src/build-release-$arch"/*.tar.gz \
 			"build-release-$arch/"
-		cp "build-release-$arch"/*.deb "build-release-$arch"/*.rpm "build-release-$arch"/*.tar.gz dist/
-		buildinfo "$arch" "$root" "$suite" >"dist/traffic-rate_${version}_$arch.buildinfo"
+		cp "build-release-$arch"/*.deb "build-release-$arch"/*.rpm "build-release-$arch"/*.tar.gz "$new/"
+		buildinfo "$arch" "$root" "$suite" >"$new/traffic-rate_${version}_$arch.buildinfo"
 	done
 	rm -rf "$root"
+	root=
 done
 
 if [ $mode = rebuild ]; then
+	# Every file that each buildinfo lists, rebuilt with its checksum.
 	differ=
 	for file in $buildinfos; do
 		lines "$file" Checksums-Sha256 | while read -r sum _ name; do
-			[ "$(sha256sum <"dist/$name" | cut -d' ' -f1)" = "$sum" ] || echo "$name"
-		done >dist/differ
-		if [ -s dist/differ ]; then
-			say "$(basename "$file"): these differ:" $(cat dist/differ)
-			differ="$differ $(cat dist/differ)"
+			if [ ! -f "$new/$name" ]; then
+				echo "$name(not-rebuilt)"
+			elif [ "$(sha256sum <"$new/$name" | cut -d' ' -f1)" != "$sum" ]; then
+				echo "$name"
+			fi
+		done >"$copies/differ"
+		if [ -s "$copies/differ" ]; then
+			say "$(basename "$file"): these differ:" $(cat "$copies/differ")
+			differ="$differ $(cat "$copies/differ")"
 		else
-			say "$(basename "$file"): every checksum matches"
+			say "$(basename "$file"): all $(lines "$file" Checksums-Sha256 | wc -l) files it lists rebuilt, every checksum the same"
 		fi
-		rebuilt=dist/$(basename "$file")
-		lines "$file" Installed-Build-Depends | sed 's/,$//' >dist/wanted
-		lines "$rebuilt" Installed-Build-Depends | sed 's/,$//' >dist/got
-		cmp -s dist/wanted dist/got ||
-			say "the root differed from $(basename "$file"):" "$(diff dist/wanted dist/got | grep '^[<>]')"
-		rm -f dist/differ dist/wanted dist/got
+		lines "$file" Installed-Build-Depends | sed 's/,$//' >"$copies/wanted"
+		lines "$new/$(basename "$file")" Installed-Build-Depends | sed 's/,$//' >"$copies/got"
+		cmp -s "$copies/wanted" "$copies/got" ||
+			say "the root differed from $(basename "$file"):" "$(diff "$copies/wanted" "$copies/got" | grep '^[<>]')"
 	done
-	[ -z "$differ" ] || die "the rebuild differs in:$differ"
+	[ -z "$differ" ] || die "the rebuild, in $new/, differs in:$differ"
 	exit
 fi
 if [ $tests = yes ]; then
@@ -263,7 +352,11 @@ if [ $tests = yes ]; then
 		TRAFFIC_RATE_ARCH=$arch ctest --preset release
 	done
 fi
-cd dist
-sha256sum -- * >SHA256SUMS
-sha256sum --check --quiet SHA256SUMS
-ls -l
+(cd "$new" && sha256sum -- * >SHA256SUMS && sha256sum --check --quiet SHA256SUMS)
+# All of it succeeded: the new release takes dist/'s place.
+rm -rf build-dist-old
+[ ! -e dist ] || mv dist build-dist-old
+mv "$new" dist
+new=
+rm -rf build-dist-old
+ls -l dist
