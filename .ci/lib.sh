@@ -29,7 +29,8 @@ trap 'status=$?; eval "$cleanup"
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
 }
-# refused WHAT COMMAND...: the command fails, and says WHAT (any case).
+# refused WHAT COMMAND...: the command fails, and says WHAT, a basic regular
+# expression, in any case.
 refused() {
 	reason=$1
 	shift
@@ -38,7 +39,7 @@ refused() {
 		fail "accepted: $*"
 	fi
 	cat "$work/refused.log"
-	grep -qiF -- "$reason" "$work/refused.log" || fail "'$*' failed without saying '$reason'"
+	grep -qi -- "$reason" "$work/refused.log" || fail "'$*' failed without saying '$reason'"
 }
 
 # The line that every build, package and root must print, and for what.
