@@ -91,6 +91,16 @@ no_skips() {
 	fi
 }
 
+# serve SITE PORT: serves the folder SITE at 127.0.0.1:PORT until the stage
+# ends, when its cleanup stops the server and the gpg agents.
+serve() {
+	python3 -m http.server --bind 127.0.0.1 --directory "$1" "$2" >"$work/http.log" 2>&1 &
+	server=$!
+	cleanup='kill $server; gpg_kill'
+	sleep 1
+	kill -0 $server 2>/dev/null || fail "cannot serve $1 at 127.0.0.1:$2: $(cat "$work/http.log")"
+}
+
 # gpg_kill: ends the gpg agents of every gpg home under this stage's folder.
 gpg_kill() {
 	find "$work" -name pubring.kbx 2>/dev/null | while read -r keyring; do
