@@ -2,36 +2,46 @@
 # Publishes the release in dist/, as packaging/release.sh leaves it, into DIR,
 # a folder for any static web server to serve at URL: a signed APT repository
 # under deb/, with the keyring package traffic-rate-archive-keyring, a signed
-# RPM repository under rpm/, and at the top the release's files with
-# SHA256SUMS and its signature, SHA256SUMS.asc, the public keys and the files
-# that tell apt and dnf where the repositories are.
+# RPM repository under rpm/, with the package traffic-rate-repo that sets dnf
+# up, and at the top the release's files with SHA256SUMS and its signature,
+# SHA256SUMS.asc, the public keys and the files that tell apt and dnf where
+# the repositories are.
 #
 #   packaging/publish.sh --key FINGERPRINT [--key FINGERPRINT]... [--partial]
-#                        --url URL --out DIR
+#                        [--retire-now] --url URL --out DIR
 #
-# Each key is given by its full fingerprint and is the maintainer's, in the
-# gpg of the environment (GNUPGHOME).  The first key signs; every key given
-# goes into the published keyring and the keyring package, as while one key
-# is rotated to another.  The keyring package gets a new version whenever
-# the keyring changes, and every RPM in rpm/ ends signed by the first key.
-# Publishing again into the same DIR adds the new release to the
-# repositories and keeps the earlier ones there, so that a user can go back.
-# A release that lacks an architecture DIR already serves is refused: its
-# users would stay at the last version unawares.  --partial publishes it all
-# the same.  Any failure stops the run with a line that names it, and running
-# it again finishes the job.
+# Each key is given by its full fingerprint, must be listed in KEYS and able
+# to sign, in the gpg of the environment (GNUPGHOME).  Every key given signs
+# every signature of the repositories, and the first signs the RPMs; all go
+# into the published keyring and the keyring packages, which get a new
+# version whenever the keys change.  A key of the published keyring leaves
+# it only once one of the keys given has been published beside it for 90
+# days (keys.log in DIR records when each came); --retire-now drops it at
+# once, for a compromised key.
+#
+# DIR keeps every release published into it, each with its SHA256SUMS signed
+# under releases/, and nothing is signed that those do not list.  A release
+# dated before the one DIR serves, or after this machine's clock, is refused,
+# and so is one that lacks an architecture of cmake/architectures.txt that
+# DIR serves, unless --partial is given.  The indexes are made beside DIR and
+# swapped in by renames, so that a client reads the old site or the new one
+# whenever it comes, and those of the last publishes stay for clients that
+# began before.  One publish runs into a DIR at a time.  Any failure stops
+# the run with a line that names the step and the file, and running it
+# again finishes the job.
 set -eu
 # What it publishes is for all to read.
 umask 022
 usage() {
 	echo "usage: packaging/publish.sh --key FINGERPRINT [--key FINGERPRINT]..." \
-		"[--partial] --url URL --out DIR" >&2
+		"[--partial] [--retire-now] --url URL --out DIR" >&2
 	exit 2
 }
-keys='' url='' out='' partial=no
+keys='' url='' out='' partial=no retire_now=no
 while [ $# -gt 0 ]; do
 	case $1 in
 	--partial) partial=yes && shift && continue ;;
+	--retire-now) retire_now=yes && shift && continue ;;
 	--key | --url | --out) [ $# -ge 2 ] || usage ;;
 	*) usage ;;
 	esac
@@ -47,7 +57,7 @@ done
 case $out in /*) ;; *) out=$PWD/$out ;; esac
 cd "$(dirname "$0")/.."
 
-failed=no
+failed=no doing='checking the keys and the release'
 die() {
 	echo "publish.sh: $*" >&2
 	failed=yes
@@ -55,188 +65,128 @@ die() {
 }
 tmp=
 trap 'status=$?; [ -z "$tmp" ] || rm -rf "$tmp"
-	[ $status -eq 0 ] || [ $failed = yes ] || echo "publish.sh: the command" \
-		"above exited $status; publishing again finishes the job" >&2' EXIT
+	[ $status -eq 0 ] || [ $failed = yes ] || echo "publish.sh: failed while $doing" \
+		"(exit status $status, the cause above); publishing again finishes the job" >&2' EXIT
 trap 'exit 130' HUP INT TERM
+. packaging/keys.sh
+. packaging/keyring.sh
 
-# Every key, by its fingerprint, alone: gpg exports nothing, and exits 0,
-# for a key it lacks.
-# shellcheck disable=SC2086 # one word per key
-set -- $keys
-for name; do
-	fingerprint=$(gpg --batch --with-colons --list-keys -- "$name" 2>/dev/null |
-		awk -F: '$1 == "pub" { n++ } $1 == "fpr" && !f { f = $10 } END { if (n == 1) print f }')
-	[ "$fingerprint" = "$(echo "$name" | tr a-f A-F)" ] && [ -n "$(gpg --batch --export -- "$name")" ] ||
-		die "no key $name in ${GNUPGHOME:-~/.gnupg}: give each --key as one key's full fingerprint"
-done
-key=$1
-gpg --batch --list-secret-keys -- "$key" >/dev/null 2>&1 ||
-	die "no secret key $key in ${GNUPGHOME:-~/.gnupg}: the repositories are signed with the maintainer's key"
-# Signed only after it is checked: the packages are what release.sh made.
+# Nothing is written before the keys and the release are known good.
+listed=$(listed_keys)
+[ -n "$listed" ] || die "KEYS lists no key: add the line of the key that signs, in the source repository"
+for key in $keys; do usable_key "$key"; done
+keys=$(echo $keys | tr a-f A-F) first=${keys%% *}
 ls dist/*.deb dist/*.rpm >/dev/null 2>&1 || die "dist/ holds no .deb or no .rpm: run packaging/release.sh"
 (cd dist && sha256sum --check --quiet SHA256SUMS) || die "dist/ does not match dist/SHA256SUMS"
-
-architectures() { # the architectures of the packages named, as deb:ARCH or rpm:ARCH
-	for package; do
-		[ -e "$package" ] || continue
-		case $package in
-		*_all.deb) ;;
-		*.deb) package=${package%.deb} && echo "deb:${package##*_}" ;;
-		*.rpm) package=${package%.rpm} && echo "rpm:${package##*.}" ;;
-		esac
-	done | sort -u
-}
-mkdir -p "$out/deb/pool" "$out/rpm"
-out=$(cd "$out" && pwd -P)
-missing=$(architectures "$out"/deb/pool/*.deb "$out"/rpm/*.rpm |
-	grep -vxF "$(architectures dist/*.deb dist/*.rpm)" | tr '\n' ' ') || true
-[ -z "$missing" ] || [ $partial = yes ] ||
-	die "dist/ lacks architectures that $out serves: ${missing% }; --partial publishes it all the same"
-
+version=$(cd dist && ls traffic_rate-*.tar.gz | grep -v -- -linux- | sed 's/^traffic_rate-\(.*\)\.tar\.gz$/\1/')
+[ -n "$version" ] || die "dist/ holds no source release traffic_rate-VERSION.tar.gz"
+maintainer=$(dpkg-parsechangelog -l packaging/changelog -SMaintainer)
 # Every date in the repositories' metadata, as in the packages.
 if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
 	SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
 fi
 export SOURCE_DATE_EPOCH
-sign() { # detached, or with --clearsign, what it signs
-	gpg --batch --yes --local-user "$key" --digest-algo SHA512 "$@"
-}
-# Files are made here, on DIR's file system, and moved into place whole; a
-# run killed outright leaves its folder to the next.
-rm -rf "$out"/.publish.*
-tmp=$(mktemp -d "$out/.publish.XXXXXX")
-put() { # FILE, WHERE: a copy of FILE, whole, as WHERE
-	cp "$1" "$tmp/put" && touch -d "@$SOURCE_DATE_EPOCH" "$tmp/put" && mv "$tmp/put" "$2"
-}
-
-# A published name keeps its content: a rebuild that differs is a new version.
-for deb in dist/*.deb; do
-	published=$out/deb/pool/${deb#dist/}
-	if [ -e "$published" ]; then
-		cmp -s "$deb" "$published" || die "$published is published with other content than $deb"
-	else
-		put "$deb" "$published"
-	fi
-done
-
-# The keyring, in the keyring package and at the top.
-gpg --batch --export --export-options export-minimal "$@" >"$tmp/keyring.pgp"
-gpg --batch --armor --export --export-options export-minimal "$@" >"$tmp/keyring.asc"
-package=traffic-rate-archive-keyring
-last=$(ls "$out/deb/pool" | sed -n "s/^${package}_\([0-9]*\)_all\.deb\$/\1/p" | sort -n | tail -1)
-if [ -n "$last" ]; then
-	dpkg-deb --fsys-tarfile "$out/deb/pool/${package}_${last}_all.deb" |
-		tar -xOf - "./usr/share/keyrings/$package.pgp" >"$tmp/last.pgp" ||
-		die "$out/deb/pool/${package}_${last}_all.deb holds no $package.pgp"
-fi
-if [ -z "$last" ] || ! cmp -s "$tmp/keyring.pgp" "$tmp/last.pgp"; then
-	version=$((${last:-0} + 1))
-	root=$tmp/$package doc=$tmp/$package/usr/share/doc/$package
-	mkdir -p "$root/DEBIAN" "$root/usr/share/keyrings" "$doc"
-	cp "$tmp/keyring.pgp" "$root/usr/share/keyrings/$package.pgp"
-	cp packaging/copyright "$doc/copyright"
-	maintainer=$(dpkg-parsechangelog -l packaging/changelog -SMaintainer)
-	{
-		printf '%s (%s) stable; urgency=medium\n\n' "$package" "$version"
-		printf '%s\n' "$@" | LC_ALL=C sort -u | sed 's/.*/  * Key &./'
-		printf '\n -- %s  %s\n' "$maintainer" "$(date -R -u -d "@$SOURCE_DATE_EPOCH")"
-		if [ -n "$last" ]; then
-			echo
-			dpkg-deb --fsys-tarfile "$out/deb/pool/${package}_${last}_all.deb" |
-				tar -xOf - "./usr/share/doc/$package/changelog.gz" | gzip -d
-		fi
-	} | gzip -9n >"$doc/changelog.gz"
-	cat >"$root/DEBIAN/control" <<-EOF
-		Package: $package
-		Version: $version
-		Architecture: all
-		Multi-Arch: foreign
-		Maintainer: $maintainer
-		Installed-Size: $(find "$root/usr" -type f -printf '%s\n' | awk '{ k += int(($1 + 1023) / 1024) } END { print k }')
-		Section: misc
-		Priority: optional
-		Description: OpenPGP keys of traffic_rate's APT repository
-		 The keys that traffic_rate's APT repository is signed with, where the
-		 repository's traffic-rate.sources file tells apt to find them, so that
-		 a renewed or a new key reaches every machine with apt upgrade.
-	EOF
-	(cd "$root" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$root/DEBIAN/md5sums"
-	find "$root" -type d -exec chmod 0755 {} + && find "$root" -type f -exec chmod 0644 {} +
-	find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-	dpkg-deb --root-owner-group --build "$root" "$tmp/keyring.deb" >/dev/null
-	mv "$tmp/keyring.deb" "$out/deb/pool/${package}_${version}_all.deb"
+now=$(date +%s)
+when() { LC_ALL=C date -u -d "@$1" '+%a, %d %b %Y %H:%M:%S +0000'; }
+[ "$SOURCE_DATE_EPOCH" -le "$now" ] || die "the release is dated $(when "$SOURCE_DATE_EPOCH")," \
+	"after this machine's clock, $(when "$now"): clients would refuse it as not valid yet"
+if [ -f "$out/deb/dists/stable/Release" ]; then
+	served=$(date -u -d "$(sed -n 's/^Date: //p' "$out/deb/dists/stable/Release")" +%s)
+	[ "$SOURCE_DATE_EPOCH" -ge "$served" ] || die "the release is dated $(when "$SOURCE_DATE_EPOCH")," \
+		"before the Release that $out serves, $(when "$served"): a site never goes back in time"
 fi
 
-# An RPM is signed in a copy, which is moved into rpm/ only once signed.  An
-# RPM of the same name keeps its header and payload (signing changes only
-# its signature); every RPM ends signed by the signing key, that a new user
-# whose dnf knows only the keys published now can install any of them.
-gpg --batch --armor --export --export-options export-minimal "$key" >"$tmp/key.asc"
-rpmkeys --dbpath "$tmp/rpmdb" --import "$tmp/key.asc" || die "rpmkeys cannot import the key $key"
+architectures() { # the architectures of the packages named, as deb:ARCH or rpm:ARCH
+	for package; do
+		[ -e "$package" ] || continue
+		case $package in
+		*_all.deb | *.noarch.rpm) ;;
+		*.deb) package=${package%.deb} && echo "deb:${package##*_}" ;;
+		*.rpm) package=${package%.rpm} && echo "rpm:${package##*.}" ;;
+		esac
+	done | sort -u
+}
+# Those that the table still names and DIR serves must all be in dist/; an
+# architecture retired from the table keeps only its earlier releases.
+table=$(awk '!/^#/ && NF { print "deb:" $1; print "rpm:" $2 }' cmake/architectures.txt)
+missing=$(architectures "$out"/deb/pool/*.deb $(find "$out/rpm" -name '*.rpm' 2>/dev/null) |
+	grep -xF "$table" | grep -vxF "$(architectures dist/*.deb dist/*.rpm)" | tr '\n' ' ') || true
+[ -z "$missing" ] || [ $partial = yes ] ||
+	die "dist/ lacks architectures that $out serves: ${missing% }; --partial publishes it all the same"
+
+# One publish at a time, its files made beside DIR, on the same file
+# system, and moved in whole; a run killed outright leaves them to the next.
+mkdir -p "$out/deb/pool" "$out/rpm" "$out/releases"
+out=$(cd "$out" && pwd -P)
+work=$(dirname "$out")/.$(basename "$out").publish
+mkdir -p "$work"
+exec 9>>"$work/lock"
+flock -n 9 || die "another publish into $out is running ($(cat "$work/owner" 2>/dev/null)): wait for it to end"
+echo "publish.sh, process $$ on $(uname -n), since $(when "$now")" >"$work/owner"
+rm -rf "$work"/tmp.*
+tmp=$(mktemp -d "$work/tmp.XXXXXX")
+put() { # FILE, WHERE: FILE moved, or copied when it is not the run's own, whole into WHERE
+	doing="writing $2"
+	case $1 in "$tmp"/*) ;; *) cp "$1" "$tmp/put" && set -- "$tmp/put" "$2" ;; esac
+	touch -d "@$SOURCE_DATE_EPOCH" "$1" && mv "$1" "$2"
+}
+sign() { # what it signs, by every key
+	# shellcheck disable=SC2046 # one option per key
+	gpg --batch --yes $(printf -- '--local-user %s ' $keys) --digest-algo SHA512 "$@"
+}
 content() { rpm -qp --nosignature --qf '%{SHA256HEADER} %{PAYLOADDIGEST}' "$1" 2>/dev/null; }
-signed() { rpmkeys --dbpath "$tmp/rpmdb" --checksig "$1" 2>/dev/null | grep -q ': digests signatures OK$'; }
-sign_rpm() { # RPM, PUBLISHED: a copy of RPM, signed by the key, as PUBLISHED
-	cp "$1" "$tmp/rpm.rpm"
-	if ! { rpmsign --delsign "$tmp/rpm.rpm" && rpmsign --define "_gpg_name $key" \
-		--define "__gpg $(command -v gpg)" --addsign "$tmp/rpm.rpm"; } >"$tmp/rpmsign.log" 2>&1; then
-		cat "$tmp/rpmsign.log" >&2
-		die "rpmsign could not sign $2 with $key"
-	fi
-	signed "$tmp/rpm.rpm" || die "rpmsign left $2 not signed by $key"
-	touch -d "@$SOURCE_DATE_EPOCH" "$tmp/rpm.rpm"
-	mv "$tmp/rpm.rpm" "$2"
-}
-for rpm in dist/*.rpm; do
-	published=$out/rpm/${rpm#dist/}
-	if [ -e "$published" ]; then
-		[ "$(content "$published")" = "$(content "$rpm")" ] &&
-			rpmkeys -K --nosignature "$published" >/dev/null 2>&1 ||
-			die "$published is published with other content than $rpm"
-	fi
-	signed "$published" 2>/dev/null || sign_rpm "$rpm" "$published"
-done
-for published in "$out"/rpm/*.rpm; do
-	signed "$published" || sign_rpm "$published" "$published"
-done
 
-# The APT repository: one suite, stable, one component, main, made aside
-# and then put in place of the last.
-(
-	cd "$out/deb"
-	dists=$tmp/dists
-	architectures=$(architectures pool/*.deb | sed 's/^deb://' | tr '\n' ' ')
-	for arch in $architectures; do
-		mkdir -p "$dists/stable/main/binary-$arch"
-		apt-ftparchive --arch "$arch" packages pool \
-			>"$dists/stable/main/binary-$arch/Packages"
-		gzip -9nk "$dists/stable/main/binary-$arch/Packages"
+. packaging/records.sh
+check_records
+
+# A key leaves the published keyring only after the overlap.
+key_log=$out/keys.log
+leaving=$(printf '%s\n' $published_keys | grep -vxF "$(printf '%s\n' $keys)") || true
+for key in $leaving; do may_leave "$key"; done
+
+# The keys, and the packages that carry them, made anew when they change.
+doing="making the keyring packages"
+sorted=$(printf '%s\n' $keys | LC_ALL=C sort)
+gpg --batch --export --export-options export-minimal $sorted >"$tmp/keyring.pgp"
+gpg --batch --armor --export --export-options export-minimal $sorted >"$tmp/keyring.asc"
+escaped_url=$(printf '%s' "$url" | sed 's/[|&\\]/\\&/g')
+for template in traffic-rate.sources traffic-rate.repo; do
+	sed -e "s|@URL@|$escaped_url|g" -e "s|@KEYS@|$rpm_keys|g" "packaging/$template.in" >"$tmp/$template"
+done
+keyring_deb "$tmp/keyring.pgp"
+repo_rpm "$tmp/keyring.asc" "$tmp/traffic-rate.repo"
+
+write_records
+publish_packages
+
+# The indexes, made aside and swapped in; then the keys' history, the top,
+# and what no index kept uses any more.
+. packaging/indexes.sh
+dists=dists.$(next_generation "$out/deb/dists") repodata=repodata.$(next_generation "$out/rpm/repodata")
+make_dists "$tmp/$dists"
+make_repodata "$tmp/$repodata"
+doing="moving the new indexes into $out"
+mv "$tmp/$dists" "$out/deb/$dists" && mv "$tmp/$repodata" "$out/rpm/$repodata"
+point "$out/deb/dists" "$dists"
+point "$out/rpm/repodata" "$repodata"
+point "$out/rpm/signed" "$first"
+
+doing="recording the keys in $key_log"
+{
+	for key in $keys; do
+		awk -v key="$key" '$2 == "added" && $3 == key { found = 1 } END { exit !found }' "$key_log" 2>/dev/null ||
+			echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) added $key"
 	done
-	apt-ftparchive \
-		-o APT::FTPArchive::Release::Origin=traffic_rate \
-		-o APT::FTPArchive::Release::Label=traffic_rate \
-		-o APT::FTPArchive::Release::Suite=stable \
-		-o APT::FTPArchive::Release::Codename=stable \
-		-o APT::FTPArchive::Release::Architectures="${architectures% }" \
-		-o APT::FTPArchive::Release::Components=main \
-		-o APT::FTPArchive::Release::Description="traffic_rate's releases" \
-		-o APT::FTPArchive::Release::Date="$(LC_ALL=C date -u -d "@$SOURCE_DATE_EPOCH" \
-			'+%a, %d %b %Y %H:%M:%S +0000')" \
-		release "$dists/stable" >"$tmp/Release"
-	mv "$tmp/Release" "$dists/stable/Release"
-	sign --clearsign --output "$dists/stable/InRelease" "$dists/stable/Release"
-	sign --armor --detach-sign --output "$dists/stable/Release.gpg" "$dists/stable/Release"
-	rm -rf dists
-	mv "$dists" dists
-)
-
-# The RPM repository, for every architecture at once.
-createrepo_c --quiet --no-database --simple-md-filenames \
-	--revision "$SOURCE_DATE_EPOCH" --set-timestamp-to-revision "$out/rpm"
-sign --armor --detach-sign --output "$tmp/repomd.xml.asc" "$out/rpm/repodata/repomd.xml"
-mv "$tmp/repomd.xml.asc" "$out/rpm/repodata/repomd.xml.asc"
+	for key in $leaving; do
+		echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) retired$([ $retire_now = no ] || echo -now) $key"
+	done
+} >"$tmp/new-keys.log"
+cat "$key_log" "$tmp/new-keys.log" 2>/dev/null >"$tmp/keys.log" || cp "$tmp/new-keys.log" "$tmp/keys.log"
+put "$tmp/keys.log" "$key_log"
 
 # At the top: this release's files in place of the last one's, their
-# checksums signed, the keys, and where the repositories are.
+# checksums signed, the keys, the repositories' files and the newest
+# traffic-rate-repo under a name of its own, for the README's dnf lines.
 if [ -f "$out/SHA256SUMS" ]; then
 	awk '{ print $2 }' "$out/SHA256SUMS" | grep -vxF "$(ls dist)" | (cd "$out" && xargs rm -f)
 fi
@@ -245,12 +195,12 @@ for file in dist/*; do
 done
 sign --armor --detach-sign --output "$tmp/SHA256SUMS.asc" dist/SHA256SUMS
 put dist/SHA256SUMS "$out/SHA256SUMS"
-mv "$tmp/SHA256SUMS.asc" "$out/SHA256SUMS.asc"
-put "$tmp/keyring.pgp" "$out/$package.pgp"
-put "$tmp/keyring.asc" "$out/$package.asc"
-escaped_url=$(printf '%s' "$url" | sed 's/[|&\\]/\\&/g')
-for template in traffic-rate.sources traffic-rate.repo; do
-	sed "s|@URL@|$escaped_url|g" "packaging/$template.in" >"$tmp/$template"
-	mv "$tmp/$template" "$out/$template"
-done
-ls -l "$out"
+put "$tmp/SHA256SUMS.asc" "$out/SHA256SUMS.asc"
+put "$tmp/keyring.pgp" "$out/$deb_package.pgp"
+put "$tmp/keyring.asc" "$out/$deb_package.asc"
+put "$tmp/traffic-rate.sources" "$out/traffic-rate.sources"
+put "$tmp/traffic-rate.repo" "$out/traffic-rate.repo"
+newest=$(last_version "$rpm_package-@N@-1.noarch.rpm")
+put "$out/rpm/$first/$rpm_package-$newest-1.noarch.rpm" "$out/$rpm_package.noarch.rpm"
+prune
+echo "publish.sh: $version published in $out, signed by $keys"
