@@ -121,6 +121,91 @@ signed_by() {
 	done
 }
 
+# client_root SUITE ARCH FOLDER: a clean Debian root of SUITE for ARCH, with
+# curl, gpg and sudo, in FOLDER, unpacked from a tarball that the first
+# stage to need it makes in build-ci/roots and later stages and runs share.
+client_root() {
+	tarball=$ci/roots/$1-$2.tar
+	if [ ! -f "$tarball" ]; then
+		mkdir -p "$ci/roots"
+		# Foreign roots run under the emulators registered with flag F.
+		$as_root mmdebstrap --quiet --variant=apt --architectures="$2" --format=tar \
+			--include=curl,gpg,sudo --aptopt='Acquire::Languages "none"' \
+			--skip=check/qemu "$1" "$tarball.new" || fail "mmdebstrap could not make $tarball"
+		mv "$tarball.new" "$tarball"
+	fi
+	mkdir -p "$3"
+	$as_root tar -xf "$tarball" -C "$3" || fail "cannot unpack $tarball in $3"
+}
+
+# publisher NAME...: throwaway keys, one for each NAME, of the kind a
+# maintainer's should be, in GNUPGHOME, each set as the variable NAME to its
+# fingerprint and listed in the KEYS of $work/tree, a clone of this commit
+# with this dist/, from which the stage publishes.
+publisher() {
+	GNUPGHOME=$work/gnupg
+	export GNUPGHOME
+	mkdir -p -m 0700 "$GNUPGHOME"
+	if [ ! -d "$work/tree" ]; then
+		git clone -q . "$work/tree" && ln -s "$PWD/dist" "$work/tree/dist"
+	fi
+	for name; do
+		gpg --batch --quiet --pinentry-mode loopback --passphrase '' \
+			--quick-gen-key "traffic_rate CI $name <ci@traffic-rate.invalid>" ed25519 sign 1d
+		eval "$name=$(gpg --batch --with-colons --list-keys "traffic_rate CI $name <" |
+			awk -F: '$1 == "fpr" { print $10; exit }')"
+		eval "echo \"\$$name CI's throwaway key $name\"" >>"$work/tree/KEYS"
+	done
+}
+
+# whole SITE [KEYRING]: what apt and dnf fetch from SITE verifies, with
+# KEYRING or the site's own: InRelease, every index that the Release lists,
+# repomd.xml and every file that it names, SHA256SUMS and the files at the
+# top.
+whole() {
+	keyring=${2:-$1/traffic-rate-archive-keyring.pgp}
+	for signed in deb/dists/stable/InRelease releases/*/SHA256SUMS.signed; do
+		gpgv --keyring "$keyring" "$1/$signed" 2>/dev/null || fail "gpgv refuses $1/$signed"
+	done
+	for signature in deb/dists/stable/Release.gpg rpm/repodata/repomd.xml.asc SHA256SUMS.asc; do
+		gpgv --keyring "$keyring" "$1/$signature" "$1/${signature%.*}" 2>/dev/null ||
+			fail "gpgv refuses $1/$signature"
+	done
+	(cd "$1/deb/dists/stable" && sed -n '/^SHA256:/,/^[^ ]/s/^ \([0-9a-f]*\) *[0-9]* \(.*\)/\1  \2/p' Release |
+		sha256sum --check --quiet) || fail "$1/deb/dists/stable/Release does not match its indexes"
+	for file in $(sed -n 's/.*<location href="\([^"]*\)".*/\1/p' "$1/rpm/repodata/repomd.xml"); do
+		[ -f "$1/rpm/$file" ] || fail "$1/rpm/repodata/repomd.xml names $file, which $1/rpm lacks"
+	done
+	(cd "$1" && sha256sum --check --quiet SHA256SUMS) || fail "$1/SHA256SUMS does not match"
+}
+
+# stand_in COMMAND PATTERN: a COMMAND first in PATH (in $work/stand-in)
+# that, when its arguments match PATTERN, says so in $work/stand-in/waiting
+# with its process and waits for $work/stand-in/go before it runs the real
+# one: a run stopped there is stopped at that step, however fast the machine.
+stand_in() {
+	mkdir -p "$work/stand-in"
+	rm -f "$work/stand-in/waiting" "$work/stand-in/go"
+	cat >"$work/stand-in/$1" <<-EOF
+		#!/bin/sh
+		case "\$*" in $2)
+			echo \$\$ >"$work/stand-in/waiting"
+			until [ -e "$work/stand-in/go" ]; do sleep 0.1; done ;;
+		esac
+		PATH=${PATH}
+		exec $1 "\$@"
+	EOF
+	chmod +x "$work/stand-in/$1"
+}
+# waiting PID: waits until a stand-in waits, and fails if the process PID,
+# which should reach it, ends first.
+waiting() {
+	until [ -s "$work/stand-in/waiting" ]; do
+		kill -0 "$1" 2>/dev/null || fail "process $1 ended before it reached the stand-in's step"
+		sleep 0.1
+	done
+}
+
 here=$PWD/.ci
 . "$here/readme.sh"
 . "$here/packages.sh"

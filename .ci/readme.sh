@@ -42,11 +42,13 @@ run_quick_start() {
 		"$(printf '%s\n' "$output" | tail -1)" "$rate_line"
 }
 
-# readme_apt ROOT URL: README.md's "Install with apt" commands in ROOT, a
-# clean Debian root, for the repositories published at URL.
+# readme_apt ROOT URL [UMASK]: README.md's "Install with apt" commands in
+# ROOT, a clean Debian root, for the repositories published at URL, from
+# /tmp, under UMASK (a hardened server's 077, say) or 022.
 readme_apt() {
 	commands=$(readme_block README.md "Install with apt" | sed "s|^url=.*|url=$2|")
-	in_root "$1" sh -ex -c "$commands" || fail "README.md's 'Install with apt' failed in $1"
+	in_root "$1" sh -ex -c "umask ${3:-022} && cd /tmp && $commands" ||
+		fail "README.md's 'Install with apt' failed in $1 under umask ${3:-022}"
 }
 # readme_dnf URL: README.md's "Install with dnf" commands in dnf_root, an
 # empty folder, for the repositories published at URL; dnf_in_root runs dnf
@@ -61,4 +63,11 @@ readme_dnf() {
 	cat "$work/dnf.sh"
 	(. "$work/dnf.sh") || fail "README.md's 'Install with dnf' failed in $dnf_root"
 }
-dnf_in_root() { $as_root dnf --installroot="$dnf_root" --releasever=1 --refresh "$@"; }
+# dnf reads a key of a .repo's gpgkey=file:///etc/... on this machine, not
+# in the root: /etc/pki/rpm-gpg here is made a link to the root's.
+dnf_in_root() {
+	if [ ! -e /etc/pki/rpm-gpg ] || [ -L /etc/pki/rpm-gpg ]; then
+		$as_root mkdir -p /etc/pki && $as_root ln -sfn "$dnf_root/etc/pki/rpm-gpg" /etc/pki/rpm-gpg
+	fi
+	$as_root dnf --installroot="$dnf_root" --releasever=1 --refresh "$@"
+}

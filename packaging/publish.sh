@@ -127,7 +127,11 @@ rm -rf "$work"/tmp.*
 tmp=$(mktemp -d "$work/tmp.XXXXXX")
 put() { # FILE, WHERE: FILE moved, or copied when it is not the run's own, whole into WHERE
 	doing="writing $2"
-	case $1 in "$tmp"/*) ;; *) cp "$1" "$tmp/put" && set -- "$tmp/put" "$2" ;; esac
+	case $1 in
+	"$tmp"/*) ;;
+	*) ! cmp -s "$1" "$2" || return 0
+		cp "$1" "$tmp/put" && set -- "$tmp/put" "$2" ;;
+	esac
 	touch -d "@$SOURCE_DATE_EPOCH" "$1" && mv "$1" "$2"
 }
 sign() { # what it signs, by every key
