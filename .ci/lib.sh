@@ -164,8 +164,8 @@ publisher() {
 # top.
 whole() {
 	keyring=${2:-$1/traffic-rate-archive-keyring.pgp}
-	for signed in deb/dists/stable/InRelease releases/*/SHA256SUMS.signed; do
-		gpgv --keyring "$keyring" "$1/$signed" 2>/dev/null || fail "gpgv refuses $1/$signed"
+	for signed in "$1"/deb/dists/stable/InRelease "$1"/releases/*/SHA256SUMS.signed; do
+		gpgv --keyring "$keyring" "$signed" 2>/dev/null || fail "gpgv refuses $signed"
 	done
 	for signature in deb/dists/stable/Release.gpg rpm/repodata/repomd.xml.asc SHA256SUMS.asc; do
 		gpgv --keyring "$keyring" "$1/$signature" "$1/${signature%.*}" 2>/dev/null ||
