@@ -57,7 +57,7 @@ done
 case $out in /*) ;; *) out=$PWD/$out ;; esac
 cd "$(dirname "$0")/.."
 
-failed=no doing='checking the keys and the release'
+failed=no doing='checking the keys and dist/'
 die() {
 	echo "publish.sh: $*" >&2
 	failed=yes
@@ -147,9 +147,16 @@ check_records
 key_log=$out/keys.log
 leaving=$(printf '%s\n' $published_keys | grep -vxF "$(printf '%s\n' $keys)") || true
 for key in $leaving; do may_leave "$key"; done
+# The first key signs the RPMs, which a dnf machine checks with the keys it
+# has: while a key given is published already, the first must be one.
+for key in $keys; do
+	printf '%s\n' $published_keys | grep -qxF "$first" || ! printf '%s\n' $published_keys | grep -qxF "$key" ||
+		die "the first key signs the RPMs, which dnf machines check with the keys they have:" \
+			"give $key first, until $first has been published"
+done
 
 # The keys, and the packages that carry them, made anew when they change.
-doing="making the keyring packages"
+doing="making the keyring packages in $tmp"
 sorted=$(printf '%s\n' $keys | LC_ALL=C sort)
 gpg --batch --export --export-options export-minimal $sorted >"$tmp/keyring.pgp"
 gpg --batch --armor --export --export-options export-minimal $sorted >"$tmp/keyring.asc"
@@ -197,6 +204,7 @@ fi
 for file in dist/*; do
 	[ "$file" = dist/SHA256SUMS ] || put "$file" "$out/${file#dist/}"
 done
+doing="signing $out/SHA256SUMS in $tmp"
 sign --armor --detach-sign --output "$tmp/SHA256SUMS.asc" dist/SHA256SUMS
 put dist/SHA256SUMS "$out/SHA256SUMS"
 put "$tmp/SHA256SUMS.asc" "$out/SHA256SUMS.asc"

@@ -42,7 +42,7 @@ publish.sh: remove each, or publish the release it belongs to"
 # write_records: the records of this release and of the keyring packages,
 # each clearsigned again by the keys given.
 write_records() {
-	doing="making the records of releases/"
+	doing="making the records of $out/releases in $tmp"
 	[ ! -e "$tmp/records/$version" ] || cmp -s "$tmp/records/$version" dist/SHA256SUMS ||
 		die "$out/releases/$version lists other files than dist/SHA256SUMS: a changed release is a new version"
 	cp dist/SHA256SUMS "$tmp/records/$version"
@@ -76,6 +76,7 @@ publish_packages() {
 			die "$published is published with other content than $deb"
 		fi
 	done
+	doing="signing the RPMs of the records into $out/rpm/$first"
 	gpg --batch --armor --export --export-options export-minimal "$first" >"$tmp/first.asc"
 	rpmkeys --dbpath "$tmp/rpmdb" --import "$tmp/first.asc" || die "rpmkeys cannot import the key $first"
 	signed() { rpmkeys --dbpath "$tmp/rpmdb" --checksig "$1" 2>/dev/null | grep -q ': digests signatures OK$'; }
