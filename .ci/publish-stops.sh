@@ -38,7 +38,6 @@ for left in 4 64 512 2048; do
 	available=$(df --output=avail -k "$disk" | tail -1)
 	fallocate -l $(((available - left) * 1024)) "$disk/filler" || fail "cannot fill $disk"
 	refused "publish.sh: .* $disk/" "$publish" --key "$A" --key "$B" --url "$url/disk" --out "$disk/site"
-	grep -q 'No space left on device' "$work/refused.log" || fail "the full disk's publish did not say why"
 	rm "$disk/filler"
 	whole "$disk/site"
 done

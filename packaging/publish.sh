@@ -122,7 +122,8 @@ work=$(dirname "$out")/.$(basename "$out").publish
 mkdir -p "$work"
 exec 9>>"$work/lock"
 flock -n 9 || die "another publish into $out is running ($(cat "$work/owner" 2>/dev/null)): wait for it to end"
-echo "publish.sh, process $$ on $(uname -n), since $(when "$now")" >"$work/owner"
+echo "publish.sh, process $$ on $(uname -n), since $(when "$now")" >"$work/owner" ||
+	die "cannot write $work/owner"
 rm -rf "$work"/tmp.*
 tmp=$(mktemp -d "$work/tmp.XXXXXX")
 put() { # FILE, WHERE: FILE moved, or copied when it is not the run's own, whole into WHERE
