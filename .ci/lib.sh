@@ -92,9 +92,11 @@ no_skips() {
 }
 
 # serve SITE PORT: serves the folder SITE at 127.0.0.1:PORT until the stage
-# ends, when its cleanup stops the server and the gpg agents.
+# ends, when its cleanup stops the server and the gpg agents; while
+# $work/hold holds a regular expression, the requests whose path matches it
+# wait until that file is gone, each path first added to $work/held.
 serve() {
-	python3 -m http.server --bind 127.0.0.1 --directory "$1" "$2" >"$work/http.log" 2>&1 &
+	python3 "$here/serve.py" "$1" "$2" "$work/hold" "$work/held" >"$work/http.log" 2>&1 &
 	server=$!
 	cleanup='kill $server; gpg_kill'
 	sleep 1
@@ -138,6 +140,19 @@ client_root() {
 	$as_root tar -xf "$tarball" -C "$3" || fail "cannot unpack $tarball in $3"
 }
 
+# kept_root SUITE FOLDER PACKAGES: the root of SUITE that packaging/release.sh
+# keeps, unpacked in FOLDER, with PACKAGES installed; a Debian release under
+# way may be past its Valid-Until.
+kept_root() {
+	kept=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
+	[ -f "$kept/$1.tar" ] || fail "no Debian $1 root in $kept/$1.tar, which packaging/release.sh keeps"
+	mkdir -p "$2"
+	$as_root tar -xf "$kept/$1.tar" -C "$2" || fail "cannot unpack $kept/$1.tar in $2"
+	in_root "$2" sh -ec "apt-get -q -o Acquire::Check-Valid-Until=false update >/dev/null &&
+		apt-get install -y -q -o Dpkg::Use-Pty=0 --no-install-recommends $3 >/dev/null" ||
+		fail "$3 could not be installed in the Debian $1 root $2"
+}
+
 # publisher NAME...: throwaway keys, one for each NAME, of the kind a
 # maintainer's should be, in GNUPGHOME, each set as the variable NAME to its
 # fingerprint and listed in the KEYS of $work/tree, a clone of this commit
@@ -158,18 +173,27 @@ publisher() {
 	done
 }
 
+# verifies KEYRING SIGNATURE [FILE]: SIGNATURE holds a good signature by a
+# key of KEYRING, and no bad one, as apt and dnf take a file signed by
+# several keys, some of which they may not know.
+verifies() {
+	verified=$(gpgv --status-fd 1 --keyring "$1" "$2" ${3:+"$3"} 2>/dev/null || true)
+	printf '%s\n' "$verified" | grep -q '^\[GNUPG:\] VALIDSIG ' &&
+		! printf '%s\n' "$verified" | grep -q '^\[GNUPG:\] BADSIG '
+}
+
 # whole SITE [KEYRING]: what apt and dnf fetch from SITE verifies, with
 # KEYRING or the site's own: InRelease, every index that the Release lists,
 # repomd.xml and every file that it names, SHA256SUMS and the files at the
-# top.
+# top, and the records of releases/.
 whole() {
 	keyring=${2:-$1/traffic-rate-archive-keyring.pgp}
 	for signed in "$1"/deb/dists/stable/InRelease "$1"/releases/*/SHA256SUMS.signed; do
-		gpgv --keyring "$keyring" "$signed" 2>/dev/null || fail "gpgv refuses $signed"
+		verifies "$keyring" "$signed" || fail "gpgv with $keyring refuses $signed"
 	done
 	for signature in deb/dists/stable/Release.gpg rpm/repodata/repomd.xml.asc SHA256SUMS.asc; do
-		gpgv --keyring "$keyring" "$1/$signature" "$1/${signature%.*}" 2>/dev/null ||
-			fail "gpgv refuses $1/$signature"
+		verifies "$keyring" "$1/$signature" "$1/${signature%.*}" ||
+			fail "gpgv with $keyring refuses $1/$signature"
 	done
 	(cd "$1/deb/dists/stable" && sed -n '/^SHA256:/,/^[^ ]/s/^ \([0-9a-f]*\) *[0-9]* \(.*\)/\1  \2/p' Release |
 		sha256sum --check --quiet) || fail "$1/deb/dists/stable/Release does not match its indexes"
