@@ -33,7 +33,7 @@ mkdir "$disk"
 $as_root mount -t tmpfs -o size=32m tmpfs "$disk" || fail "cannot mount a tmpfs at $disk"
 cleanup="$cleanup; $as_root umount '$disk'"
 cp -a "$good" "$disk/site"
-for left in 4 64 512 2048; do
+for left in 4 64 512; do
 	rm -f "$disk/filler"
 	available=$(df --output=avail -k "$disk" | tail -1)
 	fallocate -l $(((available - left) * 1024)) "$disk/filler" || fail "cannot fill $disk"
