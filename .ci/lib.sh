@@ -64,7 +64,7 @@ roots="trixie:amd64:tamper trixie:arm64 trixie:riscv64 bookworm:amd64:tamper"
 in_root() { # root, command...: runs the command in that root
 	chroot_root=$1
 	shift
-	$as_root chroot "$chroot_root" env DEBIAN_FRONTEND=noninteractive "$@" </dev/null
+	$as_root chroot "$chroot_root" env -u GNUPGHOME DEBIAN_FRONTEND=noninteractive "$@" </dev/null
 }
 
 # Root, or a sudo that works without asking, runs every command that needs it.
