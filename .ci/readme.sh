@@ -68,10 +68,10 @@ readme_dnf() {
 	mkdir -p "$dnf_root/etc/dnf" "$dnf_root/etc/yum.repos.d"
 	printf '[main]\nassumeyes=True\nskip_if_unavailable=False\n' >"$dnf_root/etc/dnf/dnf.conf"
 	commands=$(readme_block README.md "Install with dnf")
-	printf '%s\n' "$commands" | sed -e "s|^url=.*|url=$1|" -e 's/^sudo //' \
-		-e "s| /etc/| $dnf_root/etc/|g" -e 's/^dnf /dnf_in_root /' >"$work/dnf.sh"
+	printf '%s\n' "$commands" | sed -e "s|^url=.*|url=$1|" -e 's/sudo dnf /dnf_in_root /g' \
+		-e "s| /etc/| $dnf_root/etc/|g" >"$work/dnf.sh"
 	cat "$work/dnf.sh"
-	(. "$work/dnf.sh") || fail "README.md's 'Install with dnf' failed in $dnf_root"
+	(cd "$work" && . "$work/dnf.sh") || fail "README.md's 'Install with dnf' failed in $dnf_root"
 }
 # dnf reads a key of a .repo's gpgkey=file:///etc/... on this machine, not
 # in the root: /etc/pki/rpm-gpg here is made a link to the root's.

@@ -21,6 +21,8 @@ next_generation() {
 
 # make_dists FOLDER: the APT indexes of deb/pool in FOLDER, one suite,
 # stable, one component, main, with the Release signed inline and apart.
+# The Release lists MD5 and SHA-256 sums, as Debian's own do, so that apt
+# asks for the indexes by their SHA-256, which by-hash/ holds.
 make_dists() {
 	doing="making $out/deb/$(basename "$1")"
 	architectures=$(cd "$out/deb" && architectures pool/*.deb | sed 's/^deb://' | tr '\n' ' ')
@@ -42,6 +44,7 @@ make_dists() {
 		-o APT::FTPArchive::Release::Architectures="${architectures% }" \
 		-o APT::FTPArchive::Release::Components=main \
 		-o APT::FTPArchive::Release::Acquire-By-Hash=yes \
+		-o APT::FTPArchive::Release::SHA1=false -o APT::FTPArchive::Release::SHA512=false \
 		-o APT::FTPArchive::Release::Description="traffic_rate's releases" \
 		-o APT::FTPArchive::Release::Date="$(when "$SOURCE_DATE_EPOCH")" \
 		release "$1/stable" >"$tmp/Release"
