@@ -183,8 +183,10 @@ point "$out/deb/dists" "$dists"
 point "$out/rpm/repodata" "$repodata"
 point "$out/rpm/signed" "$first"
 
+# Recorded once published: a key's overlap never starts before it is served.
 doing="recording the keys in $key_log"
 {
+	cat "$key_log" 2>/dev/null || true
 	for key in $keys; do
 		awk -v key="$key" '$2 == "added" && $3 == key { found = 1 } END { exit !found }' "$key_log" 2>/dev/null ||
 			echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) added $key"
@@ -192,27 +194,32 @@ doing="recording the keys in $key_log"
 	for key in $leaving; do
 		echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) retired$([ $retire_now = no ] || echo -now) $key"
 	done
-} >"$tmp/new-keys.log"
-cat "$key_log" "$tmp/new-keys.log" 2>/dev/null >"$tmp/keys.log" || cp "$tmp/new-keys.log" "$tmp/keys.log"
+} >"$tmp/keys.log"
 put "$tmp/keys.log" "$key_log"
 
-# At the top: this release's files in place of the last one's, their
-# checksums signed, the keys, the repositories' files and the newest
-# traffic-rate-repo under a name of its own, for the README's dnf lines.
-if [ -f "$out/SHA256SUMS" ]; then
-	awk '{ print $2 }' "$out/SHA256SUMS" | grep -vxF "$(ls dist)" | (cd "$out" && xargs rm -f)
-fi
+# At the top: this release's files beside the last one's, then its
+# SHA256SUMS and signature, kept in releases/VERSION/ and reached through
+# the link current, which switches both at once; then the last one's files
+# go.  The keys, the repositories' files, and the newest traffic-rate-repo
+# under a name of its own, for the README's dnf lines.
+last_files=$(awk '{ print $2 }' "$out/SHA256SUMS" 2>/dev/null | grep -vxF "$(ls dist)") || true
 for file in dist/*; do
 	[ "$file" = dist/SHA256SUMS ] || put "$file" "$out/${file#dist/}"
 done
-doing="signing $out/SHA256SUMS in $tmp"
+doing="signing $out/releases/$version/SHA256SUMS in $tmp"
 sign --armor --detach-sign --output "$tmp/SHA256SUMS.asc" dist/SHA256SUMS
-put dist/SHA256SUMS "$out/SHA256SUMS"
-put "$tmp/SHA256SUMS.asc" "$out/SHA256SUMS.asc"
+put dist/SHA256SUMS "$out/releases/$version/SHA256SUMS"
+put "$tmp/SHA256SUMS.asc" "$out/releases/$version/SHA256SUMS.asc"
+point "$out/current" "releases/$version"
+for file in SHA256SUMS SHA256SUMS.asc; do
+	[ -L "$out/$file" ] || point "$out/$file" "current/$file"
+done
 put "$tmp/keyring.pgp" "$out/$deb_package.pgp"
 put "$tmp/keyring.asc" "$out/$deb_package.asc"
 put "$tmp/traffic-rate.sources" "$out/traffic-rate.sources"
 put "$tmp/traffic-rate.repo" "$out/traffic-rate.repo"
+doing="removing the last release's files from $out"
+[ -z "$last_files" ] || (cd "$out" && printf '%s\n' "$last_files" | xargs rm -f)
 newest=$(last_version "$rpm_package-@N@-1.noarch.rpm")
 put "$out/rpm/$first/$rpm_package-$newest-1.noarch.rpm" "$out/$rpm_package.noarch.rpm"
 prune
