@@ -53,16 +53,24 @@ make_dists() {
 	sign --armor --detach-sign --output "$1/stable/Release.gpg" "$1/stable/Release"
 }
 
+# metadata REPODATA: the files that REPODATA's repomd.xml names, one a line.
+metadata() {
+	sed -n 's|.*<location href="repodata/\([^"]*\)".*|\1|p' "$1/repomd.xml"
+}
+
 # make_repodata FOLDER: the RPM metadata of the RPMs listed in $tmp/rpms,
 # in FOLDER, with repomd.xml signed apart.
 make_repodata() {
 	doing="making $out/rpm/$(basename "$1")"
 	mkdir "$tmp/createrepo"
-	createrepo_c --quiet --no-database --pkglist "$tmp/rpms" --outputdir "$tmp/createrepo" \
-		--revision "$SOURCE_DATE_EPOCH" --set-timestamp-to-revision "$out/rpm"
+	# gzip, as every dnf reads, whatever createrepo_c's own default.
+	createrepo_c --quiet --no-database --general-compress-type=gz --pkglist "$tmp/rpms" \
+		--outputdir "$tmp/createrepo" --revision "$SOURCE_DATE_EPOCH" --set-timestamp-to-revision "$out/rpm"
 	mv "$tmp/createrepo/repodata" "$1"
 	for old in $(generations "$out/rpm/repodata" | head -$keep); do
-		find "$old" -type f ! -name 'repomd.xml*' -exec cp -n {} "$1/" \;
+		for file in $(metadata "$old"); do
+			[ -e "$1/$file" ] || cp "$old/$file" "$1/"
+		done
 	done
 	sign --armor --detach-sign --output "$1/repomd.xml.asc" "$1/repomd.xml"
 }
@@ -84,9 +92,10 @@ prune() {
 	for prefix in "$out/deb/dists" "$out/rpm/repodata"; do
 		generations "$prefix" | tail -n +$((keep + 2)) | xargs -r rm -rf
 	done
-	used=$(for primary in "$out"/rpm/repodata.*/*-primary.xml.gz; do
-		gzip -dc "$primary" | sed -n 's|.*<location href="\([^/]*\)/.*|\1|p'
-	done | sort -u)
+	used=$(for repodata in $(generations "$out/rpm/repodata"); do
+		gzip -dc "$repodata/$(metadata "$repodata" | grep -- '-primary\.xml\.gz$')"
+	done | sed -n 's|.*<location href="\([^/]*\)/.*|\1|p' | sort -u)
+	[ -n "$used" ] || die "no primary.xml of $out/rpm/repodata.* names a package: nothing is removed"
 	for folder in "$out"/rpm/*/; do
 		folder=${folder%/} && name=$(basename "$folder")
 		case $name in repodata* | signed) continue ;; esac

@@ -9,11 +9,11 @@ deb_package=traffic-rate-archive-keyring
 rpm_package=traffic-rate-repo
 rpm_keys=/etc/pki/rpm-gpg/RPM-GPG-KEY-traffic-rate
 
-# last_version NAME-PATTERN: the highest version N among the site's keyring
-# packages whose name is PATTERN with N for @N@.
+# last_version NAME-PATTERN: the highest version N among the keyring
+# packages that the site's verified record lists, named PATTERN with N for @N@.
 last_version() {
-	ls "$out/releases/keyring" 2>/dev/null | sed -n "s/^$(echo "$1" | sed 's/@N@/\\([0-9]*\\)/')\$/\\1/p" |
-		sort -n | tail -1
+	awk '{ sub(/^\*/, "", $2); print $2 }' "$tmp/records/keyring" 2>/dev/null |
+		sed -n "s/^$(echo "$1" | sed 's/@N@/\\([0-9]*\\)/')\$/\\1/p" | sort -n | tail -1
 }
 
 # entry_date LAST_DEB: the keyring package's changelog date: the release's,
@@ -41,8 +41,9 @@ fix_tree() {
 keyring_deb() {
 	new_deb=
 	last=$(last_version "${deb_package}_@N@_all.deb")
-	last_deb=${last:+$out/deb/pool/${deb_package}_${last}_all.deb}
+	last_deb=${last:+$out/releases/keyring/${deb_package}_${last}_all.deb}
 	if [ -n "$last" ]; then
+		original keyring "$(basename "$last_deb")" || die "$last_deb is missing, or not what its record lists"
 		dpkg-deb --fsys-tarfile "$last_deb" | tar -xOf - "./usr/share/keyrings/$deb_package.pgp" \
 			>"$tmp/last.pgp" || die "$last_deb holds no $deb_package.pgp"
 		! cmp -s "$1" "$tmp/last.pgp" || return 0
@@ -93,6 +94,8 @@ repo_rpm() {
 	new_rpm=
 	last=$(last_version "$rpm_package-@N@-1.noarch.rpm")
 	if [ -n "$last" ]; then
+		original keyring "$rpm_package-$last-1.noarch.rpm" ||
+			die "$out/releases/keyring/$rpm_package-$last-1.noarch.rpm is missing, or not what its record lists"
 		[ "$(rpm -qp --nosignature --qf '[%{FILEDIGESTS}\n]' \
 			"$out/releases/keyring/$rpm_package-$last-1.noarch.rpm" 2>/dev/null)" != \
 			"$(sha256sum "$1" "$2" | cut -d' ' -f1)" ] || return 0

@@ -7,15 +7,17 @@
 # long enough for a machine that updates now and then to learn the new one.
 overlap_days=90
 
-# listed_keys: the fingerprints that KEYS lists, one a line; a line that is
-# not a comment and does not begin with a full fingerprint is an error.
+# listed_keys [retired]: the fingerprints of the keys that KEYS lists as
+# signing, one a line, or with retired those whose line says "retired"; a
+# line that is not a comment and does not begin with a full fingerprint is
+# an error.
 listed_keys() {
-	awk '/^[[:space:]]*(#|$)/ { next }
+	awk -v want="${1:-signing}" '/^[[:space:]]*(#|$)/ { next }
 		$1 !~ /^[0-9A-Fa-f]+$/ || length($1) != 40 {
 			printf "publish.sh: KEYS:%d: not a full fingerprint: %s\n", NR, $1 > "/dev/stderr"
 			bad = 1; next
 		}
-		{ print toupper($1) }
+		((want == "retired") == ($0 ~ /(^|[^[:alnum:]])retired([^[:alnum:]]|$)/)) { print toupper($1) }
 		END { exit bad }' KEYS || die "KEYS lists a key by other than its full fingerprint"
 }
 
@@ -26,6 +28,8 @@ usable_key() {
 	[ "$(printf '%s\n' "$info" | awk -F: '$1 == "pub" { n++ } $1 == "fpr" && !f { f = $10 }
 		END { if (n == 1) print f }')" = "$(echo "$1" | tr a-f A-F)" ] ||
 		die "no key $1 in ${GNUPGHOME:-~/.gnupg}: give each --key as one key's full fingerprint"
+	! printf '%s\n' "$retired" | grep -qxiF "$1" ||
+		die "the key $1 is retired, as its line in KEYS says: it signs no more"
 	printf '%s\n' "$listed" | grep -qxiF "$1" ||
 		die "the key $1 is not listed in KEYS: add its line there, in the source repository, first"
 	case $(printf '%s\n' "$info" | awk -F: '$1 == "pub" { print $2 }') in
@@ -36,19 +40,23 @@ usable_key() {
 	*S*) ;;
 	*) die "the key $1 cannot sign: it has no signing key that is neither expired nor revoked" ;;
 	esac
+	expires=$(printf '%s\n' "$info" | awk -F: '$1 == "pub" { print $7 }')
+	[ -z "$expires" ] || [ "$expires" -gt $((now + overlap_days * 86400)) ] ||
+		echo "publish.sh: warning: the key $1 expires on $(when "$expires"): renew it" \
+			"(gpg --quick-set-expire $1 2y) and publish again, well before then" >&2
 	gpg --batch --list-secret-keys -- "$1" >/dev/null 2>&1 ||
 		die "the key $1 cannot sign: ${GNUPGHOME:-~/.gnupg} has not its secret key"
 	said=$(echo test | gpg --batch --local-user "$1" --sign 2>&1 >/dev/null) ||
 		die "the key $1 cannot sign: gpg says: $(printf '%s\n' "$said" | tail -1)"
 }
 
-# signers SIGNED OUT KEYRING: the keys of KEYS whose good signature of the
-# clearsigned file SIGNED gpgv finds with KEYRING, one a line, with what
+# signers SIGNED OUT KEYRING: the keys of $trusted whose good signature of
+# the clearsigned file SIGNED gpgv finds with KEYRING, one a line, with what
 # they signed in OUT; none, or a bad signature, makes it fail.
 signers() {
 	gpgv --keyring "$3" --status-fd 1 --output "$2" "$1" 2>/dev/null >"$tmp/gpgv.status" || true
 	! grep -q '^\[GNUPG:\] BADSIG ' "$tmp/gpgv.status" || return 1
-	awk '$2 == "VALIDSIG" { print $NF }' "$tmp/gpgv.status" | grep -xF "$listed"
+	awk '$2 == "VALIDSIG" { print $NF }' "$tmp/gpgv.status" | grep -xF "$trusted"
 }
 
 # keyring_keys KEYRING: the fingerprints of the keys in KEYRING.

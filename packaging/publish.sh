@@ -8,7 +8,7 @@
 # the repositories are.
 #
 #   packaging/publish.sh --key FINGERPRINT [--key FINGERPRINT]... [--partial]
-#                        [--retire-now] --url URL --out DIR
+#                        [--retire-now] [--new-site] --url URL --out DIR
 #
 # Each key is given by its full fingerprint, must be listed in KEYS and able
 # to sign, in the gpg of the environment (GNUPGHOME).  Every key given signs
@@ -20,7 +20,9 @@
 # once, for a compromised key.
 #
 # DIR keeps every release published into it, each with its SHA256SUMS signed
-# under releases/, and nothing is signed that those do not list.  A release
+# under releases/, and nothing is signed that those do not list.  The first
+# publish into DIR needs --new-site, so that a site lost is never started
+# again from nothing by mistake.  A release
 # dated before the one DIR serves, or after this machine's clock, is refused,
 # and so is one that lacks an architecture of cmake/architectures.txt that
 # DIR serves, unless --partial is given.  The indexes are made beside DIR and
@@ -34,14 +36,15 @@ set -eu
 umask 022
 usage() {
 	echo "usage: packaging/publish.sh --key FINGERPRINT [--key FINGERPRINT]..." \
-		"[--partial] [--retire-now] --url URL --out DIR" >&2
+		"[--partial] [--retire-now] [--new-site] --url URL --out DIR" >&2
 	exit 2
 }
-keys='' url='' out='' partial=no retire_now=no
+keys='' url='' out='' partial=no retire_now=no new_site=no
 while [ $# -gt 0 ]; do
 	case $1 in
 	--partial) partial=yes && shift && continue ;;
 	--retire-now) retire_now=yes && shift && continue ;;
+	--new-site) new_site=yes && shift && continue ;;
 	--key | --url | --out) [ $# -ge 2 ] || usage ;;
 	*) usage ;;
 	esac
@@ -70,9 +73,11 @@ trap 'status=$?; [ -z "$tmp" ] || rm -rf "$tmp"
 trap 'exit 130' HUP INT TERM
 . packaging/keys.sh
 . packaging/keyring.sh
+now=$(date +%s)
+when() { LC_ALL=C date -u -d "@$1" '+%a, %d %b %Y %H:%M:%S +0000'; }
 
 # Nothing is written before the keys and the release are known good.
-listed=$(listed_keys)
+listed=$(listed_keys) retired=$(listed_keys retired)
 [ -n "$listed" ] || die "KEYS lists no key: add the line of the key that signs, in the source repository"
 for key in $keys; do usable_key "$key"; done
 keys=$(echo $keys | tr a-f A-F) first=${keys%% *}
@@ -86,10 +91,32 @@ if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
 	SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
 fi
 export SOURCE_DATE_EPOCH
-now=$(date +%s)
-when() { LC_ALL=C date -u -d "@$1" '+%a, %d %b %Y %H:%M:%S +0000'; }
 [ "$SOURCE_DATE_EPOCH" -le "$now" ] || die "the release is dated $(when "$SOURCE_DATE_EPOCH")," \
 	"after this machine's clock, $(when "$now"): clients would refuse it as not valid yet"
+# A site is kept where it is published: one started again from nothing
+# would drop its history, and with it the keys' overlap.
+if [ -e "$out/current" ]; then
+	[ $new_site = no ] || die "--new-site, but $out holds a site already"
+else
+	[ $new_site = yes ] || die "$out holds no site: --new-site starts one; to publish again into a" \
+		"site that is on the web server only, copy it back first"
+fi
+# One publish at a time, its files made beside DIR, on the same file
+# system, and moved in whole; a run killed outright leaves them to the next.
+doing="making $out and the folder beside it"
+mkdir -p "$out"
+out=$(cd "$out" && pwd -P)
+work=$(dirname "$out")/.$(basename "$out").publish
+mkdir -p "$work"
+exec 9>>"$work/lock"
+flock -n 9 || die "another publish into $out is running ($(cat "$work/owner" 2>/dev/null)): wait for it to end"
+echo "publish.sh, process $$ on $(uname -n), since $(when "$now")" >"$work/owner" ||
+	die "cannot write $work/owner"
+[ "$(stat -c %d "$work")" = "$(stat -c %d "$out")" ] ||
+	die "$out is a file system of its own: files made beside it could not be moved in whole; publish into a folder in it"
+rm -rf "$work"/tmp.*
+tmp=$(mktemp -d "$work/tmp.XXXXXX")
+doing="checking what $out serves"
 if [ -f "$out/deb/dists/stable/Release" ]; then
 	served=$(date -u -d "$(sed -n 's/^Date: //p' "$out/deb/dists/stable/Release")" +%s)
 	[ "$SOURCE_DATE_EPOCH" -ge "$served" ] || die "the release is dated $(when "$SOURCE_DATE_EPOCH")," \
@@ -113,19 +140,8 @@ missing=$(architectures "$out"/deb/pool/*.deb $(find "$out/rpm" -name '*.rpm' 2>
 	grep -xF "$table" | grep -vxF "$(architectures dist/*.deb dist/*.rpm)" | tr '\n' ' ') || true
 [ -z "$missing" ] || [ $partial = yes ] ||
 	die "dist/ lacks architectures that $out serves: ${missing% }; --partial publishes it all the same"
-
-# One publish at a time, its files made beside DIR, on the same file
-# system, and moved in whole; a run killed outright leaves them to the next.
 mkdir -p "$out/deb/pool" "$out/rpm" "$out/releases"
-out=$(cd "$out" && pwd -P)
-work=$(dirname "$out")/.$(basename "$out").publish
-mkdir -p "$work"
-exec 9>>"$work/lock"
-flock -n 9 || die "another publish into $out is running ($(cat "$work/owner" 2>/dev/null)): wait for it to end"
-echo "publish.sh, process $$ on $(uname -n), since $(when "$now")" >"$work/owner" ||
-	die "cannot write $work/owner"
-rm -rf "$work"/tmp.*
-tmp=$(mktemp -d "$work/tmp.XXXXXX")
+
 put() { # FILE, WHERE: FILE moved, or copied when it is not the run's own, whole into WHERE
 	doing="writing $2"
 	case $1 in
@@ -141,13 +157,14 @@ sign() { # what it signs, by every key
 }
 content() { rpm -qp --nosignature --qf '%{SHA256HEADER} %{PAYLOADDIGEST}' "$1" 2>/dev/null; }
 
-. packaging/records.sh
-check_records
-
-# A key leaves the published keyring only after the overlap.
+# A key leaves the published keyring only after the overlap; what is
+# signed by the keys that leave now, or that KEYS says are retired, is
+# trusted no more.
 key_log=$out/keys.log
+published_keys=$(keyring_keys "$out/$deb_package.pgp")
 leaving=$(printf '%s\n' $published_keys | grep -vxF "$(printf '%s\n' $keys)") || true
 for key in $leaving; do may_leave "$key"; done
+trusted=$(printf '%s\n' $listed | grep -vxF "$(printf '%s\n' $leaving)") || true
 # The first key signs the RPMs, which a dnf machine checks with the keys it
 # has: while a key given is published already, the first must be one.
 for key in $keys; do
@@ -155,6 +172,9 @@ for key in $keys; do
 		die "the first key signs the RPMs, which dnf machines check with the keys they have:" \
 			"give $key first, until $first has been published"
 done
+
+. packaging/records.sh
+check_records
 
 # The keys, and the packages that carry them, made anew when they change.
 doing="making the keyring packages in $tmp"
@@ -188,7 +208,8 @@ doing="recording the keys in $key_log"
 {
 	cat "$key_log" 2>/dev/null || true
 	for key in $keys; do
-		awk -v key="$key" '$2 == "added" && $3 == key { found = 1 } END { exit !found }' "$key_log" 2>/dev/null ||
+		printf '%s\n' $published_keys | grep -qxF "$key" &&
+			awk -v key="$key" '$2 == "added" && $3 == key { found = 1 } END { exit !found }' "$key_log" ||
 			echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) added $key"
 	done
 	for key in $leaving; do
