@@ -23,10 +23,12 @@
 #
 # It runs as root, for mmdebstrap and chroot; the build runs in the root as
 # nobody, in a clean environment, in /build/traffic_rate-VERSION.  Roots are
-# kept as tarballs in build-roots/ (or $TRAFFIC_RATE_ROOTS) and made again
-# when what they must hold changes, a kept one replaced only by a whole new
-# one.  Debian's packages come from $DEBIAN_MIRROR, by default
-# http://deb.debian.org/debian.
+# kept as tarballs in build-roots/ (or $TRAFFIC_RATE_ROOTS), each with a
+# record of what it was asked for and of its Release's Date and Valid-Until,
+# and made again when what they must hold changes, a kept one and its record
+# replaced only by a whole new pair.  A build in a root whose Release is past
+# its Valid-Until says so.  Debian's packages come from $DEBIAN_MIRROR, by
+# default http://deb.debian.org/debian.
 set -eu
 table=cmake/architectures.txt
 list() { awk '!/^#/ && NF { print $1 }' $table; }
@@ -97,7 +99,7 @@ fi
 new= root= partial=
 cleanup() {
 	[ -z "$root" ] || rm -rf "$root"
-	[ -z "$partial" ] || rm -f "$partial"
+	[ -z "$partial" ] || rm -f "$partial" "$partial.request"
 	[ $mode = rebuild ] || [ -z "$new" ] || rm -rf "$new"
 	[ -e dist ] || [ ! -e build-dist-old ] || mv build-dist-old dist
 }
@@ -182,8 +184,11 @@ wants() {
 
 # make_root SUITE TARBALL ARCH...: a clean root of SUITE as a tarball, with
 # what building for those architectures needs, or, rebuilding, exactly the
-# packages of the buildinfo of SUITE's first architecture.  The tarball is
-# made beside as TARBALL.new, and takes TARBALL's place once whole.
+# packages of the buildinfo of SUITE's first architecture; and its record,
+# TARBALL.request: $request, then the Date and Valid-Until of the Release
+# that apt took it from, past that or not (a Debian release under way, or a
+# snapshot, may be).  Both are made beside, as TARBALL.new and its .request,
+# and take the kept ones' place once whole.
 make_root() {
 	suite=$1 tarball=$2
 	shift 2
@@ -206,23 +211,22 @@ make_root() {
 	fi
 	say "making a clean Debian $suite root for $* in $tarball"
 	partial=$tarball.new
-	for valid_until in true false; do
-		if mmdebstrap --variant=apt --format=tar --architectures="$host$foreign" \
-			--include="$wanted" --aptopt='Acquire::Languages "none"' \
-			--aptopt='APT::Get::allow-downgrades "true"' \
-			--aptopt="Acquire::Check-Valid-Until \"$valid_until\"" \
-			--chrooted-customize-hook="$cross" "$suite" "$partial" "$mirror" \
-			2>"$tarball.log"; then
-			mv "$partial" "$tarball"
-			partial=
-			return
-		fi
-		grep -q "InRelease is expired" "$tarball.log" && [ $valid_until = true ] || {
-			cat "$tarball.log" >&2
-			die "mmdebstrap could not make a Debian $suite root from $mirror; $tarball is left as it was"
-		}
-		say "$mirror's $suite is past its Valid-Until; making the root without that check"
-	done
+	echo "$request" >"$partial.request"
+	export partial
+	mmdebstrap --variant=apt --format=tar --architectures="$host$foreign" \
+		--include="$wanted" --aptopt='Acquire::Languages "none"' \
+		--aptopt='APT::Get::allow-downgrades "true"' --aptopt='Acquire::Check-Valid-Until "false"' \
+		--customize-hook='for field in Date Valid-Until; do grep -h "^$field: " "$1"/var/lib/apt/lists/*Release ||
+			[ $field = Valid-Until ]; done >>"$partial.request"' \
+		--chrooted-customize-hook="$cross" "$suite" "$partial" "$mirror" 2>"$tarball.log" || {
+		cat "$tarball.log" >&2
+		die "mmdebstrap could not make a Debian $suite root from $mirror; $tarball is left as it was"
+	}
+	# Stopped between these, the kept root lacks a record and is made again.
+	rm -f "$tarball.request"
+	mv "$partial" "$tarball"
+	mv "$partial.request" "$tarball.request"
+	partial=
 }
 
 # buildinfo ARCH ROOT SUITE: the buildinfo of ARCH, built in ROOT.
@@ -244,6 +248,8 @@ buildinfo() {
 	echo "Build-Date: $(LC_ALL=C date -u -R)"
 	echo "Build-Path: $src"
 	echo "X-Debian-Suite: $3"
+	echo "X-Debian-Release-Date: $released"
+	echo "X-Debian-Release-Valid-Until: ${until:-none}"
 	[ -z "$commit" ] || echo "X-Git-Commit: $commit"
 	echo "X-Source-Release: $(basename "$source")"
 	echo "X-Source-Release-Sha256: $(sha256sum <"$source" | cut -d' ' -f1)"
@@ -280,20 +286,23 @@ for suite in $suites; do
 	# shellcheck disable=SC2086 # one word per architecture
 	set -- $here
 	if [ $mode = rebuild ]; then
-		tarball=$roots/rebuild-$suite.tar
+		tarball=$roots/rebuild-$suite.tar request="$mirror $suite rebuild"
 		make_root "$suite" "$tarball" "$@"
 	else
-		# Kept while it is asked for the same from the same mirror.
+		# Kept while it is asked for the same from the same mirror, and its
+		# record names its Release.
 		tarball=$roots/$suite.tar
 		request=$(echo "$mirror" "$suite" "$@" $(wants "$@"))
-		if [ -f "$tarball" ] && [ "$(cat "$tarball.request" 2>/dev/null)" = "$request" ]; then
+		if [ -f "$tarball" ] && [ "$(sed -n 1p "$tarball.request" 2>/dev/null)" = "$request" ] &&
+			[ -n "$(field "$tarball.request" Date)" ]; then
 			say "using the Debian $suite root kept in $tarball"
 		else
-			rm -f "$tarball.request"
 			make_root "$suite" "$tarball" "$@"
-			echo "$request" >"$tarball.request"
 		fi
 	fi
+	released=$(field "$tarball.request" Date) until=$(field "$tarball.request" Valid-Until)
+	[ -z "$until" ] || [ "$(date -d "$until" +%s)" -gt "$(date +%s)" ] ||
+		say "WARNING: the Debian $suite root in $tarball comes from $mirror's Release of $released, valid until $until, which is past: its packages may not be $suite's current ones, and each buildinfo built in it records both dates"
 	root=$roots/$suite
 	rm -rf "$root"
 	mkdir "$root"
