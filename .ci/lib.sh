@@ -29,6 +29,20 @@ trap 'status=$?; eval "$cleanup"
 expect() {
 	[ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"
 }
+# fault MESSAGE: a fault, FILE:LINE: first where it has them, that the stage
+# reports and goes on past, so that one run names every one; faults_end, at
+# the stage's end, fails if there was any.  A subshell's count too.  should
+# WHAT GOT WANTED is expect's fault.
+fault() {
+	printf '%s: fault: %s\n' "$stage" "$*" >&2
+	echo "$*" | head -n1 >>"$work/faults"
+}
+should() {
+	[ "$2" = "$3" ] || fault "$1 is '$2', not '$3'"
+}
+faults_end() {
+	[ ! -s "$work/faults" ] || fail "$(wc -l <"$work/faults") faults, each above"
+}
 # refused WHAT COMMAND...: the command fails, and says WHAT, a basic regular
 # expression, in any case.
 refused() {
@@ -67,14 +81,19 @@ in_root() { # root, command...: runs the command in that root
 	$as_root chroot "$chroot_root" env -u GNUPGHOME DEBIAN_FRONTEND=noninteractive "$@" </dev/null
 }
 
-# Root, or a sudo that works without asking, runs every command that needs it.
+# Root, or a sudo that works without asking, runs every command that needs it
+# ($as_root COMMAND...); any other user runs the rest, and a command that
+# needs root fails, saying which.
 if [ "$(id -u)" -eq 0 ]; then
 	as_root=
 elif sudo -n true 2>/dev/null; then
 	as_root=sudo
 else
-	fail "CI needs root, or sudo without a password, for apt-get, mmdebstrap, chroot and binfmt_misc"
+	as_root=no_root
 fi
+no_root() {
+	fail "CI needs root, or sudo without a password, for: $*"
+}
 host=$(dpkg --print-architecture)
 
 # no_skips COMMAND...: runs a command that runs tests, and fails if it fails
