@@ -68,6 +68,9 @@ suite_of() { awk -v arch="$1" '$1 == arch { print $3 }' $table; }
 [ "$(id -u)" -eq 0 ] ||
 	die "it builds in clean roots, made by mmdebstrap and entered by chroot, which needs root: run it with sudo"
 version=$(sed -n '1s/^traffic-rate (\([^)]*\)).*/\1/p' packaging/changelog)
+# dch writes UNRELEASED until the entry is finished: no release is made of it.
+[ $mode = rebuild ] || ! sed -n '1p' packaging/changelog | grep -q ') UNRELEASED;' ||
+	die "packaging/changelog's latest entry, $version, is UNRELEASED: finish it (dch --release) first"
 host=$(dpkg --print-architecture)
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 roots=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
