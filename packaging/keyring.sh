@@ -104,7 +104,7 @@ repo_rpm() {
 	rm -rf "$tmp/rpmbuild"
 	mkdir -p "$tmp/rpmbuild/SOURCES"
 	cp "$1" "$tmp/rpmbuild/SOURCES/keys.asc" && cp "$2" "$tmp/rpmbuild/SOURCES/traffic-rate.repo"
-	cat >"$tmp/rpmbuild/repo.spec" <<-EOF
+	cat >"$tmp/rpmbuild/traffic-rate-repo.rpmspec" <<-EOF
 		Name: $rpm_package
 		Version: $package_version
 		Release: 1
@@ -126,7 +126,7 @@ repo_rpm() {
 	rpmbuild -bb --quiet --define "_topdir $tmp/rpmbuild" --define '_buildhost reproducible' \
 		--define 'use_source_date_epoch_as_buildtime 1' --define 'clamp_mtime_to_source_date_epoch 1' \
 		--define '__spec_install_post %{nil}' --define '_build_id_links none' \
-		--define 'packager %{nil}' "$tmp/rpmbuild/repo.spec" >"$tmp/rpmbuild.log" 2>&1 ||
+		--define 'packager %{nil}' "$tmp/rpmbuild/traffic-rate-repo.rpmspec" >"$tmp/rpmbuild.log" 2>&1 ||
 		{ cat "$tmp/rpmbuild.log" >&2 && die "rpmbuild could not make $rpm_package $package_version"; }
 	mv "$tmp/rpmbuild/RPMS/noarch/$rpm_package-$package_version-1.noarch.rpm" "$tmp/repo.rpm"
 	new_rpm=$rpm_package-$package_version-1.noarch.rpm
