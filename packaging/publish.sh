@@ -205,15 +205,16 @@ point "$out/rpm/signed" "$first"
 
 # Recorded once published: a key's overlap never starts before it is served.
 doing="recording the keys in $key_log"
+stamp=$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ)
 {
 	cat "$key_log" 2>/dev/null || true
 	for key in $keys; do
 		printf '%s\n' $published_keys | grep -qxF "$key" &&
 			awk -v key="$key" '$2 == "added" && $3 == key { found = 1 } END { exit !found }' "$key_log" ||
-			echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) added $key"
+			echo "$stamp added $key"
 	done
 	for key in $leaving; do
-		echo "$(date -u -d "@$now" +%Y-%m-%dT%H:%M:%SZ) retired$([ $retire_now = no ] || echo -now) $key"
+		echo "$stamp retired$([ $retire_now = no ] || echo -now) $key"
 	done
 } >"$tmp/keys.log"
 put "$tmp/keys.log" "$key_log"
