@@ -9,19 +9,10 @@ if(CPACK_SOURCE_INSTALLED_DIRECTORIES)
 endif()
 
 # Every time stamp in the packages is SOURCE_DATE_EPOCH, by default the time
-# of the changelog's latest entry, which date(1) reads: GNU's and busybox's
-# read it in this form.  CPack's own archives, dpkg-deb and rpmbuild read it
-# from the environment.
+# of the changelog's latest entry.  CPack's own archives, dpkg-deb and
+# rpmbuild read it from the environment.
 if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
-  execute_process(
-      COMMAND env TZ=${CPACK_TRAFFIC_RATE_CHANGELOG_ZONE}
-              date -d "${CPACK_TRAFFIC_RATE_CHANGELOG_TIME}" +%s
-      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-      RESULT_VARIABLE failed ERROR_VARIABLE error)
-  if(failed OR NOT epoch MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "date -d did not read packaging/changelog's time, ${CPACK_TRAFFIC_RATE_CHANGELOG_TIME} in TZ=${CPACK_TRAFFIC_RATE_CHANGELOG_ZONE}: set SOURCE_DATE_EPOCH. ${error}")
-  endif()
-  set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+  set(ENV{SOURCE_DATE_EPOCH} ${CPACK_TRAFFIC_RATE_TIMESTAMP})
 endif()
 
 # The architecture packed for, by its Debian name: the one built for, else

@@ -3,81 +3,14 @@
 # copyright file, and CPack's settings for the .deb, .rpm and .tar.gz.
 #
 # Takes from CMakeLists.txt traffic_rate_libc (glibc, musl or other) and
-# traffic_rate_linked (static or dynamic); sets TRAFFIC_RATE_DATE, the
-# changelog's date, and writes copyright into the build folder.  The version
-# is read from the changelog by CMakeLists.txt.
+# traffic_rate_linked (static or dynamic), and from changelog.cmake the
+# latest entry's date; sets TRAFFIC_RATE_DATE, the date of the manual pages,
+# and writes copyright into the build folder.
 
-# The manual pages are dated by the changelog's latest entry, as written in
-# its trailer: " -- NAME <MAIL>  Wed, 09 Dec 2026 00:30:00 +0000" dates
-# them 2026-12-09.  The packages' files are dated SOURCE_DATE_EPOCH, or,
-# when it is not set, that time as date(1) reads it (see cpack.cmake).
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_trailer
-     REGEX "^ -- " LIMIT_COUNT 1)
-if(NOT changelog_trailer MATCHES
-   ">  ([A-Z][a-z][a-z], [0-9]?[0-9] [A-Za-z]+ [0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [-+][0-9][0-9][0-9][0-9])$")
-  message(FATAL_ERROR "packaging/changelog: no date of Debian's form (Wed, 09 Dec 2026 00:30:00 +0000) in: ${changelog_trailer}")
-endif()
-set(date "${CMAKE_MATCH_1}")
-string(REGEX REPLACE "[ ,:]+" ";" parts "${date}")
-set(names weekday day month_name year hour minute second offset)
-foreach(name value IN ZIP_LISTS names parts)
-  set(${name} ${value})
-endforeach()
-set(time ${hour}:${minute}:${second})
-string(SUBSTRING ${offset} 1 2 offset_hours)
-string(SUBSTRING ${offset} 3 2 offset_minutes)
-# The offset as a POSIX time zone, for date -d, whose sign is the other way.
-if(offset MATCHES "^[+]")
-  set(CPACK_TRAFFIC_RATE_CHANGELOG_ZONE "CHANGELOG-${offset_hours}:${offset_minutes}")
-else()
-  set(CPACK_TRAFFIC_RATE_CHANGELOG_ZONE "CHANGELOG+${offset_hours}:${offset_minutes}")
-endif()
-# A date that is no date, which dpkg-parsechangelog and date(1) would read as
-# another one silently, fails here: the month, the day in it, the weekday
-# (0 Sunday, by Sakamoto's rule), the time and the offset.
-set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-list(FIND months ${month_name} month)
-if(month EQUAL -1)
-  set(not_a_date "no month '${month_name}' (Jan to Dec)")
-else()
-  set(lengths 31 28 31 30 31 30 31 31 30 31 30 31)
-  list(GET lengths ${month} length)
-  math(EXPR by4 "${year} % 4")
-  math(EXPR by100 "${year} % 100")
-  math(EXPR by400 "${year} % 400")
-  if(month EQUAL 1 AND (by400 EQUAL 0 OR (by4 EQUAL 0 AND NOT by100 EQUAL 0)))
-    set(length 29)
-  endif()
-  set(y ${year})
-  if(month LESS 2)
-    math(EXPR y "${year} - 1")
-  endif()
-  set(shifts 0 3 2 5 0 3 5 1 4 6 2 4)
-  list(GET shifts ${month} shift)
-  math(EXPR weekday_number "(${y} + ${y} / 4 - ${y} / 100 + ${y} / 400 + ${shift} + ${day}) % 7")
-  set(weekdays Sun Mon Tue Wed Thu Fri Sat)
-  list(GET weekdays ${weekday_number} right_weekday)
-  if(day LESS 1 OR day GREATER length)
-    set(not_a_date "${month_name} ${year} has days 1 to ${length}")
-  elseif(NOT weekday STREQUAL right_weekday)
-    set(not_a_date "${day} ${month_name} ${year} is a ${right_weekday}, not a ${weekday}")
-  elseif(hour GREATER 23 OR minute GREATER 59 OR second GREATER 59)
-    set(not_a_date "no time ${time} (00:00:00 to 23:59:59)")
-  elseif(offset_hours GREATER 14 OR offset_minutes GREATER 59)
-    set(not_a_date "no offset from UTC ${offset} (up to 1400, minutes 00 to 59)")
-  endif()
-endif()
-if(DEFINED not_a_date)
-  # A leading space keeps CMake from breaking the line.
-  message(FATAL_ERROR " packaging/changelog: '${date}' is not a real date: ${not_a_date}")
-endif()
-set(numbers 01 02 03 04 05 06 07 08 09 10 11 12)
-list(GET numbers ${month} month)
-if(day MATCHES "^[0-9]$")
-  set(day 0${day})
-endif()
-set(TRAFFIC_RATE_DATE ${year}-${month}-${day})
-set(CPACK_TRAFFIC_RATE_CHANGELOG_TIME "${TRAFFIC_RATE_DATE} ${time}")
+# The manual pages are dated by the changelog's latest entry, and the
+# packages' files by SOURCE_DATE_EPOCH, by default that entry's time.
+set(TRAFFIC_RATE_DATE ${changelog_date})
+set(CPACK_TRAFFIC_RATE_TIMESTAMP ${changelog_timestamp})
 
 # The copyright file names the C library too where it is linked in.
 file(READ ${CMAKE_CURRENT_LIST_DIR}/copyright copyright)

@@ -1,0 +1,180 @@
+# The clean Debian roots that the release is built in, and that CI tries it
+# in, made here alone, by mmdebstrap; and building in them.  Sourced by
+# packaging/release.sh, packaging/rebuild.sh and CI, from the top of the
+# tree, as root; the caller has say and die.
+#
+# A root is kept as a tarball in build-roots/ (or $TRAFFIC_RATE_ROOTS),
+# NAME.tar, beside its record, NAME.tar.request: what it was asked for, then
+# the Date and Valid-Until of the Release that apt took it from, and the
+# packages it holds.  It serves while it is asked for the same, and is made
+# again otherwise, as NAME.tar.new and its record, which take the kept pair's
+# place only once whole.  Debian's packages come from $DEBIAN_MIRROR, by
+# default http://deb.debian.org/debian.
+
+mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+kept_roots=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
+host=$(dpkg --print-architecture)
+table=cmake/architectures.txt
+suite_of() { awk -v arch="$1" '$1 == arch { print $3 }' $table; }
+field() { # FILE NAME: a one-line field's value
+	awk -v name="$2" 'index($0, name ": ") == 1 { print substr($0, length(name) + 3); exit }' "$1"
+}
+lines() { # FILE NAME: a multiline field's lines, unindented
+	awk -v name="$2" '$0 == name ":" { inside = 1; next }
+		inside && /^ / { print substr($0, 2); next } { inside = 0 }' "$1"
+}
+# What dpkg says a root holds, one package a line, as a buildinfo lists it.
+installed='dpkg-query -W -f "\${binary:Package} (= \${Version})\n" | LC_ALL=C sort'
+
+# kept_root NAME SUITE ARCHITECTURES PACKAGES [MMDEBSTRAP-OPTION...]: sets
+# root_tarball to the kept root NAME: SUITE for ARCHITECTURES, this
+# machine's first, and with PACKAGES, each comma-separated; and released
+# and until to its Release's Date and Valid-Until, which may be past (a
+# Debian release under way, or a snapshot).
+kept_root() {
+	root_tarball=$kept_roots/$1.tar
+	# On one line, whatever the options hold.
+	root_request=$(printf '%s ' "$mirror" "$@" | tr '\n\t' '  ')
+	# One maker of a root at a time: another waits, then finds it kept.
+	mkdir -p "$kept_roots"
+	exec 8>"$root_tarball.lock"
+	flock 8
+	if [ -f "$root_tarball" ] && [ "$(sed -n 1p "$root_tarball.request" 2>/dev/null)" = "$root_request" ] &&
+		[ -n "$(field "$root_tarball.request" Date)" ]; then
+		say "using the Debian $2 root kept in $root_tarball"
+	else
+		make_root "$@"
+	fi
+	released=$(field "$root_tarball.request" Date) until=$(field "$root_tarball.request" Valid-Until)
+	[ -z "$until" ] || [ "$(date -d "$until" +%s)" -gt "$(date +%s)" ] ||
+		say "WARNING: the Debian $2 root in $root_tarball comes from $mirror's Release of $released, valid until $until, which is past: its packages may not be $2's current ones, and a buildinfo built in it records both dates"
+	exec 8>&-
+}
+make_root() {
+	suite=$2 architectures=$3 packages=$4
+	shift 4
+	say "making a clean Debian $suite root for $architectures in $root_tarball"
+	root_partial=$root_tarball.new
+	echo "$root_request" >"$root_partial.request"
+	export root_partial
+	# Foreign roots run under the emulators registered with flag F.
+	${as_root-} mmdebstrap --format=tar --architectures="$architectures" --include="$packages" \
+		--aptopt='Acquire::Languages "none"' --skip=check/qemu "$@" \
+		--customize-hook='for field in Date Valid-Until; do grep -h "^$field: " "$1"/var/lib/apt/lists/*Release ||
+			[ $field = Valid-Until ]; done >>"$root_partial.request"' \
+		--customize-hook='echo Installed: >>"$root_partial.request" &&
+			chroot "$1" sh -c '\'"$installed"\'' | sed "s/^/ /" >>"$root_partial.request"' \
+		"$suite" "$root_partial" "$mirror" 2>"$root_tarball.log" || {
+		cat "$root_tarball.log" >&2
+		die "mmdebstrap could not make a Debian $suite root from $mirror; $root_tarball is left as it was"
+	}
+	# Stopped between these, the kept root lacks a record and is made again.
+	rm -f "$root_tarball.request"
+	mv "$root_partial" "$root_tarball"
+	mv "$root_partial.request" "$root_tarball.request"
+	root_partial=
+}
+
+# build_root SUITE ARCH...: the kept root that the release builds ARCH... in,
+# with what that needs, the cross compilers named by the root's own dpkg.
+build_root() {
+	suite=$1
+	shift
+	foreign=$(for arch; do [ "$arch" = "$host" ] || printf ',%s' "$arch"; done)
+	musl=$(for arch; do printf ',musl-dev:%s' "$arch"; done)
+	kept_root "$suite" "$suite" "$host$foreign" "cmake,make,g++,dpkg-dev,rpm,file,gzip$musl" --variant=apt \
+		--aptopt='Acquire::Check-Valid-Until "false"' \
+		--chrooted-customize-hook='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do
+			[ "$arch" = "$(dpkg --print-architecture)" ] ||
+			echo g++-$(dpkg-architecture -a$arch -qDEB_HOST_GNU_TYPE 2>/dev/null | tr _ -); done)'
+}
+
+# build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball,
+# unpacked in $kept_roots/SUITE, from the source release $source, as nobody,
+# at $SOURCE_DATE_EPOCH,
+# in a clean environment, in /build/traffic_rate-$version; copies what each
+# made to build-release-ARCH/ and its packages to $new/, with its buildinfo.
+# A build that fails shows the logs that its lines name before the root goes.
+build_in_root() {
+	suite=$1
+	shift
+	src=/build/traffic_rate-$version
+	unpacked=$kept_roots/$suite
+	rm -rf "$unpacked"
+	mkdir "$unpacked"
+	tar -xf "$root_tarball" -C "$unpacked"
+	mkdir -p "$unpacked$src"
+	tar -xzf "$source" -C "$unpacked$src" --strip-components=1
+	chown -R 65534:65534 "$unpacked/build"
+	export SOURCE_DATE_EPOCH
+	say "building $* in the Debian $suite root, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+	if ! chroot --userspec=65534:65534 "$unpacked" env -i PATH=/usr/bin:/bin HOME=/build \
+		LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" sh -ec '
+		cd "$0"
+		for arch; do TRAFFIC_RATE_ARCH=$arch cmake --workflow --preset release; done' "$src" "$@" \
+		>"$unpacked.log" 2>&1; then
+		cat "$unpacked.log"
+		grep -o "$src/[^ \"']*\\.\\(log\\|err\\|out\\|yaml\\)" "$unpacked.log" | sort -u | while read -r log; do
+			[ ! -f "$unpacked$log" ] || { say "$log, in the root, says:" && cat "$unpacked$log"; }
+		done
+		die "the build of $* failed in the Debian $suite root, the cause above"
+	fi
+	cat "$unpacked.log"
+	for arch; do
+		rm -rf "build-release-$arch"
+		mkdir "build-release-$arch"
+		cp "$unpacked$src/build-release-$arch"/traffic_rate "$unpacked$src/build-release-$arch"/*.deb \
+			"$unpacked$src/build-release-$arch"/*.rpm "$unpacked$src/build-release-$arch"/*.tar.gz \
+			"build-release-$arch/"
+		cp "build-release-$arch"/*.deb "build-release-$arch"/*.rpm "build-release-$arch"/*.tar.gz "$new/"
+		buildinfo "$arch" "$suite" >"$new/traffic-rate_${version}_$arch.buildinfo"
+	done
+	rm -rf "$unpacked" "$unpacked.log"
+	unpacked=
+}
+
+# buildinfo ARCH SUITE: the buildinfo of ARCH, built in the root $unpacked.
+buildinfo() {
+	files=$(cd "build-release-$1" && ls -- *.deb *.rpm *.tar.gz)
+	echo "Format: 1.0"
+	echo "Source: traffic-rate"
+	echo "Binary: traffic-rate"
+	echo "Architecture: $1"
+	echo "Version: $version"
+	for sum in Md5:md5sum Sha1:sha1sum Sha256:sha256sum; do
+		echo "Checksums-${sum%:*}:"
+		for file in $files; do
+			echo " $(${sum#*:} <"$new/$file" | cut -d' ' -f1) $(wc -c <"$new/$file") $file"
+		done
+	done
+	echo "Build-Origin: Debian"
+	echo "Build-Architecture: $host"
+	echo "Build-Date: $(LC_ALL=C date -u -R)"
+	echo "Build-Path: $src"
+	echo "X-Debian-Suite: $2"
+	echo "X-Debian-Release-Date: $released"
+	echo "X-Debian-Release-Valid-Until: ${until:-none}"
+	[ -z "$commit" ] || echo "X-Git-Commit: $commit"
+	echo "X-Source-Release: $(basename "$source")"
+	echo "X-Source-Release-Sha256: $(sha256sum <"$source" | cut -d' ' -f1)"
+	echo "Installed-Build-Depends:"
+	chroot "$unpacked" sh -c "$installed" | sed 's/^/ /; $!s/$/,/'
+	echo "Environment:"
+	echo " LC_ALL=\"C.UTF-8\""
+	echo " SOURCE_DATE_EPOCH=\"$SOURCE_DATE_EPOCH\""
+}
+
+# checkout: sets commit to this checkout's HEAD, or to nothing in an
+# unpacked source release, which has no .git (a folder, or in a worktree a
+# file); git must be able to read the checkout.
+checkout() {
+	commit=
+	[ -e .git ] || return 0
+	top=$(pwd -P)
+	got=$(git rev-parse --show-toplevel 2>&1) ||
+		die "git refuses the checkout $top ($(echo "$got" | head -n1)): run it with sudo as the checkout's owner, $(stat -c %U .), or trust it first: git config --global --add safe.directory $top"
+	[ "$got" = "$top" ] || die "$top/.git is not a checkout of $top: git names $got its top"
+	git cat-file -e HEAD:packaging/roots.sh 2>/dev/null ||
+		die "$top/.git is not a checkout of traffic_rate: its HEAD holds no packaging/roots.sh"
+	commit=$(git rev-parse HEAD)
+}
