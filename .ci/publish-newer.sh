@@ -16,7 +16,7 @@ git clone -q . "$work/newer"
 	git -c user.name=CI -c user.email=ci@traffic-rate.invalid commit -qam "Version $version.1"
 	# In the roots that the release kept.
 	# shellcheck disable=SC2086 # one word per architecture
-	$as_root env TRAFFIC_RATE_ROOTS="$ci/../build-roots" packaging/release.sh --no-tests $architectures \
+	$as_root env TRAFFIC_RATE_ROOTS="$release_roots" packaging/release.sh --no-tests $architectures \
 		>"$work/newer.log" 2>&1
 ) || { cat "$work/newer.log"; fail "the newer version $version.1 did not build"; }
 cp "$work/tree/KEYS" "$work/newer/KEYS"

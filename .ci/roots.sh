@@ -1,34 +1,35 @@
-# The Debian roots that stages run clients and linters in, sourced by
-# lib.sh: each made once, kept as a tarball, and unpacked where a stage
-# needs it.
+# The Debian roots that stages run clients, linters and builds in, sourced
+# by lib.sh: each made by packaging/roots.sh, which makes the release's too,
+# kept in build-ci/roots, where later stages and runs find it, and unpacked
+# where a stage needs it.
+die() { fail "$@"; }
+. packaging/roots.sh
+release_roots=$kept_roots
 
-# client_root SUITE ARCH FOLDER: a clean Debian root of SUITE for ARCH, with
-# curl, gpg and sudo, in FOLDER, unpacked from a tarball that the first
-# stage to need it makes in build-ci/roots and later stages and runs share.
+# ci_root NAME FOLDER SUITE ARCH PACKAGES [MMDEBSTRAP-OPTION...]: the kept
+# root NAME, unpacked in FOLDER, unless FOLDER is -.
+ci_root() {
+	name=$1 folder=$2
+	shift 2
+	kept_roots=$ci/roots
+	kept_root "$name" "$@"
+	kept_roots=$release_roots
+	[ "$folder" != - ] || return 0
+	mkdir -p "$folder"
+	$as_root tar -xf "$root_tarball" -C "$folder" || fail "cannot unpack $root_tarball in $folder"
+}
+# client_root SUITE ARCH FOLDER: a clean root of SUITE for ARCH, a new
+# machine's, with curl, gpg and sudo.
 client_root() {
-	tarball=$ci/roots/$1-$2.tar
-	if [ ! -f "$tarball" ]; then
-		mkdir -p "$ci/roots"
-		# Foreign roots run under the emulators registered with flag F.
-		$as_root mmdebstrap --quiet --variant=apt --architectures="$2" --format=tar \
-			--include=curl,gpg,sudo --aptopt='Acquire::Languages "none"' \
-			--skip=check/qemu "$1" "$tarball.new" || fail "mmdebstrap could not make $tarball"
-		mv "$tarball.new" "$tarball"
-	fi
-	mkdir -p "$3"
-	$as_root tar -xf "$tarball" -C "$3" || fail "cannot unpack $tarball in $3"
+	ci_root "$1-$2" "$3" "$1" "$2" curl,gpg,sudo --variant=apt
 }
-
-# kept_root SUITE FOLDER PACKAGES: the root of SUITE that packaging/release.sh
-# keeps, unpacked in FOLDER, with PACKAGES installed; a Debian release under
-# way may be past its Valid-Until.
-kept_root() {
-	kept=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
-	[ -f "$kept/$1.tar" ] || fail "no Debian $1 root in $kept/$1.tar, which packaging/release.sh keeps"
-	mkdir -p "$2"
-	$as_root tar -xf "$kept/$1.tar" -C "$2" || fail "cannot unpack $kept/$1.tar in $2"
-	in_root "$2" sh -ec "apt-get -q -o Acquire::Check-Valid-Until=false update >/dev/null &&
-		apt-get install -y -q -o Dpkg::Use-Pty=0 --no-install-recommends $3 >/dev/null" ||
-		fail "$3 could not be installed in the Debian $1 root $2"
+# lint_root SUITE FOLDER PACKAGES: a clean root of SUITE with PACKAGES, its
+# lintian or rpmlint, say.
+lint_root() {
+	ci_root "$1-lint" "$2" "$1" "$host" "$3" --variant=apt
 }
-
+# build_tools_root FOLDER: a clean Debian 12 root with what the Quick start
+# installs, the minimal variant.
+build_tools_root() {
+	ci_root bookworm-build-tools "$1" bookworm "$host" cmake,g++,make,libgtest-dev,gzip,busybox --variant=minbase
+}

@@ -30,11 +30,6 @@ entry_date() {
 	echo "$date"
 }
 
-# fix_tree ROOT: directories 0755, files 0644, every date the release's.
-fix_tree() {
-	find "$1" -type d -exec chmod 0755 {} + && find "$1" -type f -exec chmod 0644 {} +
-	find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-}
 
 # keyring_deb KEYRING.PGP: a new version of the .deb in $tmp/keyring.deb,
 # named by $new_deb, if KEYRING.PGP differs from the last one's keys.
@@ -82,7 +77,7 @@ keyring_deb() {
 		 a renewed or a new key reaches every machine with apt upgrade.
 	EOF
 	(cd "$root" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$root/DEBIAN/md5sums"
-	fix_tree "$root"
+	packaging/normalise.sh "$root"
 	dpkg-deb --root-owner-group --build "$root" "$tmp/keyring.deb" >/dev/null
 	new_deb=${deb_package}_${package_version}_all.deb
 }
@@ -122,7 +117,7 @@ repo_rpm() {
 		%config(noreplace) /etc/yum.repos.d/traffic-rate.repo
 		$rpm_keys
 	EOF
-	fix_tree "$tmp/rpmbuild"
+	packaging/normalise.sh "$tmp/rpmbuild"
 	rpmbuild -bb --quiet --define "_topdir $tmp/rpmbuild" --define '_buildhost reproducible' \
 		--define 'use_source_date_epoch_as_buildtime 1' --define 'clamp_mtime_to_source_date_epoch 1' \
 		--define '__spec_install_post %{nil}' --define '_build_id_links none' \

@@ -85,10 +85,10 @@ ls dist/*.deb dist/*.rpm >/dev/null 2>&1 || die "dist/ holds no .deb or no .rpm:
 (cd dist && sha256sum --check --quiet SHA256SUMS) || die "dist/ does not match dist/SHA256SUMS"
 version=$(cd dist && ls traffic_rate-*.tar.gz | grep -v -- -linux- | sed 's/^traffic_rate-\(.*\)\.tar\.gz$/\1/')
 [ -n "$version" ] || die "dist/ holds no source release traffic_rate-VERSION.tar.gz"
-maintainer=$(dpkg-parsechangelog -l packaging/changelog -SMaintainer)
+maintainer=$(cmake -DFIELD=Maintainer -P packaging/changelog.cmake)
 # Every date in the repositories' metadata, as in the packages.
 if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
-	SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
+	SOURCE_DATE_EPOCH=$(cmake -DFIELD=Timestamp -P packaging/changelog.cmake)
 fi
 export SOURCE_DATE_EPOCH
 [ "$SOURCE_DATE_EPOCH" -le "$now" ] || die "the release is dated $(when "$SOURCE_DATE_EPOCH")," \

@@ -75,18 +75,21 @@ done
 new=build-dist
 rm -rf "$new"
 mkdir -p "$new"
-# The source release: the commit, or, in an unpacked source release, the
-# tree as it stands.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(cmake -DFIELD=Timestamp -P packaging/changelog.cmake)}
+export SOURCE_DATE_EPOCH
+# The source release: the commit, as git packs it, or, in an unpacked
+# source release, a copy of the tree as it stands.
 source=$new/traffic_rate-$version.tar.gz
 if [ -n "$commit" ]; then
 	git -c tar.umask=0022 archive --format=tar --prefix="traffic_rate-$version/" HEAD >"$new/source.tar"
+	gzip -9n <"$new/source.tar" >"$source"
+	rm "$new/source.tar"
 else
-	tar --sort=name --owner=0 --group=0 --numeric-owner --exclude='./build*' --exclude=./dist \
-		--exclude=./.git --transform="s|^\\.|traffic_rate-$version|" -cf "$new/source.tar" .
+	mkdir "$new/traffic_rate-$version"
+	tar --exclude='./build*' --exclude=./dist -cf - . | tar -xf - -C "$new/traffic_rate-$version"
+	packaging/normalise.sh "$new/traffic_rate-$version" "$source"
+	rm -rf "${new:?}/traffic_rate-$version"
 fi
-gzip -9n <"$new/source.tar" >"$source"
-rm "$new/source.tar"
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(cmake -DFIELD=Timestamp -P packaging/changelog.cmake)}
 for suite in $(for arch in $architectures; do suite_of "$arch"; done | awk '!seen[$0]++'); do
 	# shellcheck disable=SC2046 # one word per architecture
 	set -- $(for arch in $architectures; do [ "$(suite_of "$arch")" != "$suite" ] || echo "$arch"; done)

@@ -35,10 +35,6 @@ kept_root() {
 	root_tarball=$kept_roots/$1.tar
 	# On one line, whatever the options hold.
 	root_request=$(printf '%s ' "$mirror" "$@" | tr '\n\t' '  ')
-	# One maker of a root at a time: another waits, then finds it kept.
-	mkdir -p "$kept_roots"
-	exec 8>"$root_tarball.lock"
-	flock 8
 	if [ -f "$root_tarball" ] && [ "$(sed -n 1p "$root_tarball.request" 2>/dev/null)" = "$root_request" ] &&
 		[ -n "$(field "$root_tarball.request" Date)" ]; then
 		say "using the Debian $2 root kept in $root_tarball"
@@ -48,25 +44,25 @@ kept_root() {
 	released=$(field "$root_tarball.request" Date) until=$(field "$root_tarball.request" Valid-Until)
 	[ -z "$until" ] || [ "$(date -d "$until" +%s)" -gt "$(date +%s)" ] ||
 		say "WARNING: the Debian $2 root in $root_tarball comes from $mirror's Release of $released, valid until $until, which is past: its packages may not be $2's current ones, and a buildinfo built in it records both dates"
-	exec 8>&-
 }
 make_root() {
-	suite=$2 architectures=$3 packages=$4
+	root_suite=$2 root_architectures=$3 root_packages=$4
 	shift 4
-	say "making a clean Debian $suite root for $architectures in $root_tarball"
+	say "making a clean Debian $root_suite root for $root_architectures in $root_tarball"
+	mkdir -p "$kept_roots"
 	root_partial=$root_tarball.new
-	echo "$root_request" >"$root_partial.request"
-	export root_partial
+	root_record=$root_partial.request
+	echo "$root_request" >"$root_record"
 	# Foreign roots run under the emulators registered with flag F.
-	${as_root-} mmdebstrap --format=tar --architectures="$architectures" --include="$packages" \
+	${as_root-} mmdebstrap --format=tar --architectures="$root_architectures" --include="$root_packages" \
 		--aptopt='Acquire::Languages "none"' --skip=check/qemu "$@" \
 		--customize-hook='for field in Date Valid-Until; do grep -h "^$field: " "$1"/var/lib/apt/lists/*Release ||
-			[ $field = Valid-Until ]; done >>"$root_partial.request"' \
-		--customize-hook='echo Installed: >>"$root_partial.request" &&
-			chroot "$1" sh -c '\'"$installed"\'' | sed "s/^/ /" >>"$root_partial.request"' \
-		"$suite" "$root_partial" "$mirror" 2>"$root_tarball.log" || {
+			[ $field = Valid-Until ]; done >>"'"$root_record"'"' \
+		--customize-hook='echo Installed: >>"'"$root_record"'" &&
+			chroot "$1" sh -c '\'"$installed"\'' | sed "s/^/ /" >>"'"$root_record"'"' \
+		"$root_suite" "$root_partial" "$mirror" 2>"$root_tarball.log" || {
 		cat "$root_tarball.log" >&2
-		die "mmdebstrap could not make a Debian $suite root from $mirror; $root_tarball is left as it was"
+		die "mmdebstrap could not make a Debian $root_suite root from $mirror; $root_tarball is left as it was"
 	}
 	# Stopped between these, the kept root lacks a record and is made again.
 	rm -f "$root_tarball.request"
@@ -78,56 +74,57 @@ make_root() {
 # build_root SUITE ARCH...: the kept root that the release builds ARCH... in,
 # with what that needs, the cross compilers named by the root's own dpkg.
 build_root() {
-	suite=$1
+	root_suite=$1
 	shift
-	foreign=$(for arch; do [ "$arch" = "$host" ] || printf ',%s' "$arch"; done)
-	musl=$(for arch; do printf ',musl-dev:%s' "$arch"; done)
-	kept_root "$suite" "$suite" "$host$foreign" "cmake,make,g++,dpkg-dev,rpm,file,gzip$musl" --variant=apt \
-		--aptopt='Acquire::Check-Valid-Until "false"' \
+	root_foreign=$(for root_arch; do [ "$root_arch" = "$host" ] || printf ',%s' "$root_arch"; done)
+	root_musl=$(for root_arch; do printf ',musl-dev:%s' "$root_arch"; done)
+	kept_root "$root_suite" "$root_suite" "$host$root_foreign" "cmake,make,g++,dpkg-dev,rpm,file,gzip$root_musl" \
+		--variant=apt --aptopt='Acquire::Check-Valid-Until "false"' \
 		--chrooted-customize-hook='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do
 			[ "$arch" = "$(dpkg --print-architecture)" ] ||
 			echo g++-$(dpkg-architecture -a$arch -qDEB_HOST_GNU_TYPE 2>/dev/null | tr _ -); done)'
 }
 
 # build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball,
-# unpacked in $kept_roots/SUITE, from the source release $source, as nobody,
+# unpacked in a new folder of $TMPDIR (/tmp by default; a file system in
+# memory unpacks and removes it several times faster), from the source
+# release $source, as nobody,
 # at $SOURCE_DATE_EPOCH,
 # in a clean environment, in /build/traffic_rate-$version; copies what each
 # made to build-release-ARCH/ and its packages to $new/, with its buildinfo.
 # A build that fails shows the logs that its lines name before the root goes.
 build_in_root() {
-	suite=$1
+	root_suite=$1
 	shift
 	src=/build/traffic_rate-$version
-	unpacked=$kept_roots/$suite
-	rm -rf "$unpacked"
-	mkdir "$unpacked"
+	unpacked=$(mktemp -d "${TMPDIR:-/tmp}/traffic_rate-root.XXXXXX")
+	chmod 0755 "$unpacked"
 	tar -xf "$root_tarball" -C "$unpacked"
 	mkdir -p "$unpacked$src"
 	tar -xzf "$source" -C "$unpacked$src" --strip-components=1
 	chown -R 65534:65534 "$unpacked/build"
 	export SOURCE_DATE_EPOCH
-	say "building $* in the Debian $suite root, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+	say "building $* in the Debian $root_suite root, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 	if ! chroot --userspec=65534:65534 "$unpacked" env -i PATH=/usr/bin:/bin HOME=/build \
 		LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" sh -ec '
 		cd "$0"
 		for arch; do TRAFFIC_RATE_ARCH=$arch cmake --workflow --preset release; done' "$src" "$@" \
 		>"$unpacked.log" 2>&1; then
 		cat "$unpacked.log"
-		grep -o "$src/[^ \"']*\\.\\(log\\|err\\|out\\|yaml\\)" "$unpacked.log" | sort -u | while read -r log; do
-			[ ! -f "$unpacked$log" ] || { say "$log, in the root, says:" && cat "$unpacked$log"; }
+		grep -o "$src/[^ \"']*\\.\\(log\\|err\\|out\\|yaml\\)" "$unpacked.log" | sort -u | while read -r root_log; do
+			[ ! -f "$unpacked$root_log" ] || { say "$root_log, in the root, says:" && cat "$unpacked$root_log"; }
 		done
-		die "the build of $* failed in the Debian $suite root, the cause above"
+		die "the build of $* failed in the Debian $root_suite root, the cause above"
 	fi
 	cat "$unpacked.log"
-	for arch; do
-		rm -rf "build-release-$arch"
-		mkdir "build-release-$arch"
-		cp "$unpacked$src/build-release-$arch"/traffic_rate "$unpacked$src/build-release-$arch"/*.deb \
-			"$unpacked$src/build-release-$arch"/*.rpm "$unpacked$src/build-release-$arch"/*.tar.gz \
-			"build-release-$arch/"
-		cp "build-release-$arch"/*.deb "build-release-$arch"/*.rpm "build-release-$arch"/*.tar.gz "$new/"
-		buildinfo "$arch" "$suite" >"$new/traffic-rate_${version}_$arch.buildinfo"
+	for root_arch; do
+		built=build-release-$root_arch
+		rm -rf "$built"
+		mkdir "$built"
+		cp "$unpacked$src/$built"/traffic_rate "$unpacked$src/$built"/*.deb "$unpacked$src/$built"/*.rpm \
+			"$unpacked$src/$built"/*.tar.gz "$built/"
+		cp "$built"/*.deb "$built"/*.rpm "$built"/*.tar.gz "$new/"
+		buildinfo "$root_arch" "$root_suite" >"$new/traffic-rate_${version}_$root_arch.buildinfo"
 	done
 	rm -rf "$unpacked" "$unpacked.log"
 	unpacked=
@@ -141,10 +138,10 @@ buildinfo() {
 	echo "Binary: traffic-rate"
 	echo "Architecture: $1"
 	echo "Version: $version"
-	for sum in Md5:md5sum Sha1:sha1sum Sha256:sha256sum; do
-		echo "Checksums-${sum%:*}:"
-		for file in $files; do
-			echo " $(${sum#*:} <"$new/$file" | cut -d' ' -f1) $(wc -c <"$new/$file") $file"
+	for root_sum in Md5:md5sum Sha1:sha1sum Sha256:sha256sum; do
+		echo "Checksums-${root_sum%:*}:"
+		for root_file in $files; do
+			echo " $(${root_sum#*:} <"$new/$root_file" | cut -d' ' -f1) $(wc -c <"$new/$root_file") $root_file"
 		done
 	done
 	echo "Build-Origin: Debian"
