@@ -12,6 +12,8 @@
 # default http://deb.debian.org/debian.
 
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# A root half made and one unpacked, for the caller to remove if it ends early.
+root_partial= unpacked=
 kept_roots=${TRAFFIC_RATE_ROOTS:-$PWD/build-roots}
 host=$(dpkg --print-architecture)
 table=cmake/architectures.txt
