@@ -93,7 +93,7 @@ fi
 for suite in $(for arch in $architectures; do suite_of "$arch"; done | awk '!seen[$0]++'); do
 	# shellcheck disable=SC2046 # one word per architecture
 	set -- $(for arch in $architectures; do [ "$(suite_of "$arch")" != "$suite" ] || echo "$arch"; done)
-	build_root "$suite" "$@"
+	build_root "$suite"
 	build_in_root "$suite" "$@"
 done
 

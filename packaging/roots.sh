@@ -73,16 +73,16 @@ make_root() {
 	root_partial=
 }
 
-# build_root SUITE ARCH...: the kept root that the release builds ARCH... in,
-# with what that needs, the cross compilers named by the root's own dpkg.
+# build_root SUITE: the kept root that the release builds in for the
+# architectures that the table builds in SUITE, whichever of them a run
+# builds: with what that needs, the cross compilers named by its own dpkg.
 build_root() {
-	root_suite=$1
-	shift
-	root_foreign=$(for root_arch; do [ "$root_arch" = "$host" ] || printf ',%s' "$root_arch"; done)
-	root_musl=$(for root_arch; do printf ',musl-dev:%s' "$root_arch"; done)
-	kept_root "$root_suite" "$root_suite" "$host$root_foreign" "cmake,make,g++,dpkg-dev,rpm,file,gzip$root_musl" \
+	root_builds=$(awk -v suite="$1" '!/^#/ && $3 == suite { print $1 }' $table | tr '\n' ' ')
+	root_foreign=$(for root_arch in $root_builds; do [ "$root_arch" = "$host" ] || printf ',%s' "$root_arch"; done)
+	root_musl=$(for root_arch in $root_builds; do printf ',musl-dev:%s' "$root_arch"; done)
+	kept_root "$1" "$1" "$host$root_foreign" "cmake,make,g++,dpkg-dev,rpm,file,gzip$root_musl" \
 		--variant=apt --aptopt='Acquire::Check-Valid-Until "false"' \
-		--chrooted-customize-hook='apt-get install -y --no-install-recommends $(for arch in '"$*"'; do
+		--chrooted-customize-hook='apt-get install -y --no-install-recommends $(for arch in '"${root_builds% }"'; do
 			[ "$arch" = "$(dpkg --print-architecture)" ] ||
 			echo g++-$(dpkg-architecture -a$arch -qDEB_HOST_GNU_TYPE 2>/dev/null | tr _ -); done)'
 }
