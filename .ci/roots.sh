@@ -19,9 +19,15 @@ ci_root() {
 	$as_root tar -xf "$root_tarball" -C "$folder" || fail "cannot unpack $root_tarball in $folder"
 }
 # client_root SUITE ARCH FOLDER: a clean root of SUITE for ARCH, a new
-# machine's, with curl, gpg and sudo.
+# machine's, with curl, gpg and sudo.  A foreign one's packages are set up by
+# this machine's dpkg, outside the root (chrootless), five times faster than
+# by the root's own under its emulator; its programs then run under it.
 client_root() {
-	ci_root "$1-$2" "$3" "$1" "$2" curl,gpg,sudo --variant=apt
+	if [ "$2" = "$host" ]; then
+		ci_root "$1-$2" "$3" "$1" "$2" curl,gpg,sudo --variant=apt
+	else
+		ci_root "$1-$2" "$3" "$1" "$2" curl,gpg,sudo --variant=apt --mode=chrootless
+	fi
 }
 # lint_root SUITE FOLDER PACKAGES: a clean root of SUITE with PACKAGES, its
 # lintian or rpmlint, say.
