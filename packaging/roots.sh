@@ -55,7 +55,7 @@ make_root() {
 	root_partial=$root_tarball.new
 	root_record=$root_partial.request
 	echo "$root_request" >"$root_record"
-	# Foreign roots run under the emulators registered with flag F.
+	# A foreign root's programs run under the emulators registered with flag F.
 	${as_root-} mmdebstrap --format=tar --architectures="$root_architectures" --include="$root_packages" \
 		--aptopt='Acquire::Languages "none"' --skip=check/qemu "$@" \
 		--customize-hook='for field in Date Valid-Until; do grep -h "^$field: " "$1"/var/lib/apt/lists/*Release ||
@@ -90,11 +90,10 @@ build_root() {
 # build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball,
 # unpacked in a new folder of $TMPDIR (/tmp by default; a file system in
 # memory unpacks and removes it several times faster), from the source
-# release $source, as nobody,
-# at $SOURCE_DATE_EPOCH,
-# in a clean environment, in /build/traffic_rate-$version; copies what each
-# made to build-release-ARCH/ and its packages to $new/, with its buildinfo.
-# A build that fails shows the logs that its lines name before the root goes.
+# release $source, as nobody, at $SOURCE_DATE_EPOCH, in a clean environment,
+# in /build/traffic_rate-$version; copies what each made to
+# build-release-ARCH/ and its packages to $new/, with its buildinfo.  A
+# build that fails shows the logs that its lines name before the root goes.
 build_in_root() {
 	root_suite=$1
 	shift
