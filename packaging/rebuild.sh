@@ -81,6 +81,9 @@ for file; do
 	if bad=$(grep -Evx "[0-9a-f]{64} [0-9]+ $plain" "$copies/sums"); then
 		die "$given: this Checksums-Sha256 line is not 'SHA-256 SIZE FILE': $(echo "$bad" | head -n1)"
 	fi
+	# And the root it takes: every package, by its exact version.
+	[ -n "$(lines "$file" Installed-Build-Depends)" ] ||
+		die "$given lists no package under Installed-Build-Depends: no root of it can be made"
 	# The source release it was built from, found beside it.
 	name=$(field "$file" X-Source-Release) sum=$(field "$file" X-Source-Release-Sha256)
 	echo "$name" | grep -qx "$plain" && echo "$sum" | grep -qx '[0-9a-f]\{64\}' ||
