@@ -30,9 +30,10 @@ client_root() {
 	fi
 }
 # lint_root SUITE FOLDER PACKAGES: a clean root of SUITE with PACKAGES, its
-# lintian or rpmlint, say.
+# lintian or rpmlint, say; a Debian release under way may be past its
+# Release's Valid-Until.
 lint_root() {
-	ci_root "$1-lint" "$2" "$1" "$host" "$3" --variant=apt
+	ci_root "$1-lint" "$2" "$1" "$host" "$3" --variant=apt --aptopt='Acquire::Check-Valid-Until "false"'
 }
 # build_tools_root FOLDER: a clean Debian 12 root with what the Quick start
 # installs, the minimal variant.
