@@ -29,11 +29,12 @@ client_root() {
 		ci_root "$1-$2" "$3" "$1" "$2" curl,gpg,sudo --variant=apt --mode=chrootless
 	fi
 }
-# lint_root SUITE FOLDER PACKAGES: a clean root of SUITE with PACKAGES, its
-# lintian or rpmlint, say; a Debian release under way may be past its
+# lint_root SUITE FOLDER: a clean root of SUITE with its lintian, and its
+# rpmlint with the rpm it needs; a Debian release under way may be past its
 # Release's Valid-Until.
 lint_root() {
-	ci_root "$1-lint" "$2" "$1" "$host" "$3" --variant=apt --aptopt='Acquire::Check-Valid-Until "false"'
+	ci_root "$1-lint" "$2" "$1" "$host" lintian,rpmlint,rpm --variant=apt \
+		--aptopt='Acquire::Check-Valid-Until "false"'
 }
 # build_tools_root FOLDER: a clean Debian 12 root with what the Quick start
 # installs, the minimal variant.
