@@ -58,6 +58,7 @@ fi
 # no unpacked root and no half-made one.
 new=
 trap 'status=$?
+	stop_roots
 	[ -z "$unpacked" ] || rm -rf "$unpacked" "$unpacked.log"
 	[ -z "$root_partial" ] || rm -f "$root_partial" "$root_partial.request"
 	[ -z "$new" ] || rm -rf "$new"
@@ -90,7 +91,10 @@ else
 	packaging/normalise.sh "$new/traffic_rate-$version" "$source"
 	rm -rf "${new:?}/traffic_rate-$version"
 fi
-for suite in $(for arch in $architectures; do suite_of "$arch"; done | awk '!seen[$0]++'); do
+suites=$(for arch in $architectures; do suite_of "$arch"; done | awk '!seen[$0]++')
+# shellcheck disable=SC2086 # one word per Debian release
+build_roots $suites
+for suite in $suites; do
 	# shellcheck disable=SC2046 # one word per architecture
 	set -- $(for arch in $architectures; do [ "$(suite_of "$arch")" != "$suite" ] || echo "$arch"; done)
 	build_root "$suite"

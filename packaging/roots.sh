@@ -87,6 +87,47 @@ build_root() {
 			echo g++-$(dpkg-architecture -a$arch -qDEB_HOST_GNU_TYPE 2>/dev/null | tr _ -); done)'
 }
 
+# build_roots SUITE...: build_root for each at once, each a job of its own:
+# dpkg's work in making one fills a core, and a machine has more.  Each
+# job's output follows once all have ended.  A job that failed fails the
+# caller, and one stopped by SIGTERM stops it with that; the caller's exit
+# stops the jobs that run (stop_roots).
+build_roots() {
+	mkdir -p "$kept_roots"
+	root_jobs=
+	for root_suite; do
+		(
+			trap '[ -z "$root_partial" ] || rm -f "$root_partial" "$root_partial.request"' EXIT
+			trap 'exit 143' TERM
+			build_root "$root_suite"
+		) >"$kept_roots/$root_suite.making" 2>&1 &
+		root_jobs="$root_jobs $!"
+	done
+	root_status=0
+	for root_job in $root_jobs; do
+		wait "$root_job" || { root_exit=$? && [ $root_status -eq 143 ] || root_status=$root_exit; }
+	done
+	root_jobs=
+	for root_suite; do
+		cat "$kept_roots/$root_suite.making" >&2
+		rm -f "$kept_roots/$root_suite.making"
+	done
+	case $root_status in
+	0) ;;
+	143) kill -TERM $$ ;;
+	*) died=yes && exit 1 ;;
+	esac
+}
+stop_roots() {
+	[ -n "${root_jobs-}" ] || return 0
+	for root_job in $root_jobs; do
+		pkill -TERM -P "$root_job" || true
+		kill -TERM "$root_job" 2>/dev/null || true
+	done
+	# shellcheck disable=SC2086 # one word per job
+	wait $root_jobs
+}
+
 # build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball,
 # unpacked in a new folder of $TMPDIR (/tmp by default; a file system in
 # memory unpacks and removes it several times faster), from the source
