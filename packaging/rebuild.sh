@@ -119,7 +119,6 @@ for suite in $(for arch in $architectures; do suite_of "$arch"; done | awk '!see
 		cmp -s - "$copies/wanted"; then
 		root_tarball=$kept_roots/$suite.tar
 		say "using the Debian $suite root that packaging/release.sh keeps in $root_tarball: it holds exactly what $(basename "$file") lists"
-		released=$(field "$root_tarball.request" Date) until=$(field "$root_tarball.request" Valid-Until)
 	else
 		# Exactly those packages, of every architecture that the root held.
 		wanted=$(sed 's/ (= \(.*\))$/=\1/' "$copies/wanted" | tr '\n' ,)

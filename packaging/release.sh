@@ -97,7 +97,7 @@ build_roots $suites
 for suite in $suites; do
 	# shellcheck disable=SC2046 # one word per architecture
 	set -- $(for arch in $architectures; do [ "$(suite_of "$arch")" != "$suite" ] || echo "$arch"; done)
-	build_root "$suite"
+	root_tarball=$kept_roots/$suite.tar
 	build_in_root "$suite" "$@"
 done
 

@@ -30,9 +30,7 @@ installed='dpkg-query -W -f "\${binary:Package} (= \${Version})\n" | LC_ALL=C so
 
 # kept_root NAME SUITE ARCHITECTURES PACKAGES [MMDEBSTRAP-OPTION...]: sets
 # root_tarball to the kept root NAME: SUITE for ARCHITECTURES, this
-# machine's first, and with PACKAGES, each comma-separated; and released
-# and until to its Release's Date and Valid-Until, which may be past (a
-# Debian release under way, or a snapshot).
+# machine's first, and with PACKAGES, each comma-separated.
 kept_root() {
 	root_tarball=$kept_roots/$1.tar
 	# On one line, whatever the options hold.
@@ -43,9 +41,6 @@ kept_root() {
 	else
 		make_root "$@"
 	fi
-	released=$(field "$root_tarball.request" Date) until=$(field "$root_tarball.request" Valid-Until)
-	[ -z "$until" ] || [ "$(date -d "$until" +%s)" -gt "$(date +%s)" ] ||
-		say "WARNING: the Debian $2 root in $root_tarball comes from $mirror's Release of $released, valid until $until, which is past: its packages may not be $2's current ones, and a buildinfo built in it records both dates"
 }
 make_root() {
 	root_suite=$2 root_architectures=$3 root_packages=$4
@@ -128,7 +123,9 @@ stop_roots() {
 	wait $root_jobs
 }
 
-# build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball,
+# build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball
+# of SUITE, whose Release may be past its Valid-Until (a Debian release under
+# way, or a snapshot), which it says,
 # unpacked in a new folder of $TMPDIR (/tmp by default; a file system in
 # memory unpacks and removes it several times faster), from the source
 # release $source, as nobody, at $SOURCE_DATE_EPOCH, in a clean environment,
@@ -138,6 +135,9 @@ stop_roots() {
 build_in_root() {
 	root_suite=$1
 	shift
+	released=$(field "$root_tarball.request" Date) until=$(field "$root_tarball.request" Valid-Until)
+	[ -z "$until" ] || [ "$(date -d "$until" +%s)" -gt "$(date +%s)" ] ||
+		say "WARNING: the Debian $root_suite root in $root_tarball comes from $mirror's Release of $released, valid until $until, which is past: its packages may not be $root_suite's current ones, and each buildinfo built in it records both dates"
 	src=/build/traffic_rate-$version
 	unpacked=$(mktemp -d "${TMPDIR:-/tmp}/traffic_rate-root.XXXXXX")
 	chmod 0755 "$unpacked"
