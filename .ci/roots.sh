@@ -36,6 +36,19 @@ lint_root() {
 	ci_root "$1-lint" "$2" "$1" "$host" lintian,rpmlint,rpm --variant=apt \
 		--aptopt='Acquire::Check-Valid-Until "false"'
 }
+# at_once COMMAND...: the commands that make roots (client_root SUITE ARCH
+# -, say), each a job of its own, as build_roots makes the release's: dpkg's
+# work in making one fills a core.  One that fails here is made again, and
+# fails, where the stage needs it.
+at_once() {
+	jobs=
+	for command; do
+		(eval "$command") >"$work/at-once-$(echo "$command" | tr -c 'a-z0-9\n' -).log" 2>&1 &
+		jobs="$jobs $!"
+	done
+	# shellcheck disable=SC2086 # one word per job
+	wait $jobs || true
+}
 # build_tools_root FOLDER: a clean Debian 12 root with what the Quick start
 # installs, the minimal variant.
 build_tools_root() {
