@@ -14,7 +14,7 @@
 if(NOT CHANGELOG)
   set(CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/changelog)
 endif()
-file(STRINGS ${CHANGELOG} changelog_head LIMIT_COUNT 1)
+file(STRINGS ${CHANGELOG} changelog_head LIMIT_COUNT 1 ENCODING UTF-8)
 if(NOT changelog_head MATCHES "^traffic-rate \\(([0-9]+\\.[0-9]+\\.[0-9]+(\\.[0-9]+)?)\\) ([A-Za-z-]+)\\\\?;")
   message(FATAL_ERROR " ${CHANGELOG}: the first line names no version X.Y.Z or X.Y.Z.W and distribution: ${changelog_head}")
 endif()
@@ -22,7 +22,7 @@ set(changelog_version ${CMAKE_MATCH_1})
 set(changelog_distribution ${CMAKE_MATCH_3})
 
 # The entry's trailer: " -- NAME <MAIL>  Wed, 09 Dec 2026 00:30:00 +0000".
-file(STRINGS ${CHANGELOG} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+file(STRINGS ${CHANGELOG} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1 ENCODING UTF-8)
 if(NOT changelog_trailer MATCHES
    "^ -- (.+ <[^>]+>)  ([A-Z][a-z][a-z], [0-9]?[0-9] [A-Za-z]+ [0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [-+][0-9][0-9][0-9][0-9])$")
   message(FATAL_ERROR " ${CHANGELOG}: no maintainer and date of Debian's form (NAME <MAIL>  Wed, 09 Dec 2026 00:30:00 +0000) in: ${changelog_trailer}")

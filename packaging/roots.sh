@@ -89,7 +89,7 @@ build_root() {
 # stops the jobs that run (stop_roots).
 build_roots() {
 	mkdir -p "$kept_roots"
-	root_jobs=
+	root_jobs= root_suites=$*
 	for root_suite; do
 		(
 			trap '[ -z "$root_partial" ] || rm -f "$root_partial" "$root_partial.request"' EXIT
@@ -113,14 +113,25 @@ build_roots() {
 	*) died=yes && exit 1 ;;
 	esac
 }
+# stop_roots: stops every job and what it runs, mmdebstrap's own workers
+# too (its first process only waits for them), and waits for each to remove
+# its half-made root.
 stop_roots() {
 	[ -n "${root_jobs-}" ] || return 0
 	for root_job in $root_jobs; do
-		pkill -TERM -P "$root_job" || true
-		kill -TERM "$root_job" 2>/dev/null || true
+		# shellcheck disable=SC2046 # one word per process
+		kill -TERM $(descendants "$root_job") "$root_job" 2>/dev/null || true
 	done
 	# shellcheck disable=SC2086 # one word per job
-	wait $root_jobs
+	wait $root_jobs || true
+	for root_suite in ${root_suites-}; do rm -f "$kept_roots/$root_suite.making"; done
+	root_jobs=
+}
+descendants() { # PID: every process under it
+	for root_child in $(pgrep -P "$1"); do
+		echo "$root_child"
+		descendants "$root_child"
+	done
 }
 
 # build_in_root SUITE ARCH...: builds ARCH... in the kept root root_tarball
